@@ -1,0 +1,69 @@
+#include "cgi/cgi_response.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+namespace {
+
+constexpr size_t kBlockSize = 4096;
+
+[[noreturn]] void ThrowErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+
+class InputFile {
+ public:
+  explicit InputFile(const char* path) : fd_(open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) {}
+  ~InputFile() {
+    if (fd_ >= 0) close(fd_);
+  }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  int fd() const { return fd_; }
+  int Close() {
+    int result = close(fd_);
+    fd_ = -1;
+    return result;
+  }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+bool WriteAll(int fd, const void* data, size_t size) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    ssize_t written = write(fd, bytes, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
+  return true;
+}
+
+void WriteCgiResponse(const char* picture_path, int out_fd) {
+  // One block for the whole copy, however large the picture.
+  static unsigned char block[kBlockSize];
+
+  if (!WriteAll(out_fd, kResponseHeader, kResponseHeaderSize)) ThrowErrno("write header");
+  InputFile picture(picture_path);
+  if (picture.fd() < 0) ThrowErrno("open picture file");
+  for (;;) {
+    ssize_t count = read(picture.fd(), block, sizeof block);
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno("read picture file");
+    }
+    if (count == 0) break;
+    if (!WriteAll(out_fd, block, static_cast<size_t>(count))) ThrowErrno("write picture");
+  }
+  if (picture.Close() != 0) ThrowErrno("close picture file");
+  // Closing stdout here lets the server finish the response before the device is released.
+  if (close(out_fd) != 0 && errno != EINTR) ThrowErrno("close output");
+}

@@ -1,0 +1,29 @@
+#include "cgi/production_stages.h"
+
+#include <unistd.h>
+
+#include "cgi/cgi_response.h"
+#include "imaging/bmp_reader.h"
+#include "imaging/jpeg_encoder.h"
+#include "imaging/timestamp_caption.h"
+
+bool ProductionStages::OpenCapture(const SnapshotOptions& options) { return grab_.Open(options); }
+
+bool ProductionStages::TakeFrame(const SnapshotOptions& options, const char* frame_path) {
+  return grab_.TakeFrame(options, frame_path);
+}
+
+void ProductionStages::CloseCapture() { grab_.Close(); }
+
+FrameBitmap ProductionStages::LoadFrame(const char* frame_path) { return LoadFrameBitmap(frame_path); }
+
+void ProductionStages::DrawCaption(FrameBitmap& frame, const SnapshotOptions& options) {
+  DrawTimestampCaption(frame, options);
+}
+
+void ProductionStages::EncodePicture(FrameBitmap&& frame, const char* picture_path) {
+  FrameBitmap owned = std::move(frame);
+  EncodeJpegFile(owned, picture_path);
+}
+
+void ProductionStages::WriteResponse(const char* picture_path) { WriteCgiResponse(picture_path, STDOUT_FILENO); }

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "cgi/request_options.h"
+#include "imaging/frame_bitmap.h"
+
+// The stages one snapshot passes through, in the order the run calls them. Capture results are
+// true/false (a failure is quiet); the later stages throw std::exception on a fault.
+class SnapshotStages {
+ public:
+  virtual ~SnapshotStages() = default;
+
+  // Makes the capture window and connects capture driver 1. False: no window or no connection.
+  virtual bool OpenCapture(const SnapshotOptions& options) = 0;
+  // Asks for the frame format, grabs one frame and saves it as a BMP file at frame_path.
+  virtual bool TakeFrame(const SnapshotOptions& options, const char* frame_path) = 0;
+  // Disconnects the driver; called only after a successful OpenCapture.
+  virtual void CloseCapture() = 0;
+
+  virtual FrameBitmap LoadFrame(const char* frame_path) = 0;
+  virtual void DrawCaption(FrameBitmap& frame, const SnapshotOptions& options) = 0;
+  // Takes the bitmap over: it is released as soon as the picture file is written.
+  virtual void EncodePicture(FrameBitmap&& frame, const char* picture_path) = 0;
+  virtual void WriteResponse(const char* picture_path) = 0;
+};
+
+// Exit statuses of a run.
+inline constexpr int kRunCompleted = 0;  // a picture was sent, or the capture failed quietly
+inline constexpr int kRunFault = 1;      // a fault after the capture; reported on stderr, nothing more sent
+
+// One snapshot from capture to response. The run's files live in tmpdir and are gone when it returns.
+int RunSnapshot(const SnapshotOptions& options, SnapshotStages& stages, const char* tmpdir);

@@ -1,0 +1,3 @@
+#include "imaging/timestamp_caption.h"
+
+void DrawTimestampCaption(FrameBitmap&, const SnapshotOptions&) {}

@@ -1,0 +1,34 @@
+# Installs the Debian packages listed in scripts/deps/<list> files that are not installed yet.
+# Sourced by scripts/serve and scripts/test. Needs root when anything is missing.
+
+stillcam_missing_packages() {
+  local list package
+  for list in "$@"; do
+    grep -v '^\s*#' "$STILLCAM_ROOT/scripts/deps/$list" | while read -r package; do
+      [ -n "$package" ] || continue
+      dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed' || echo "$package"
+    done
+  done | sort -u
+}
+
+stillcam_install_packages() {
+  local missing
+  missing=$(stillcam_missing_packages "$@")
+  [ -n "$missing" ] || return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "stillcam: missing Debian packages (run as root to install them):" $missing >&2
+    return 1
+  fi
+  echo "stillcam: installing" $missing
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q >/dev/null
+  # shellcheck disable=SC2086
+  apt-get install -y -q --no-install-recommends $missing >/dev/null
+}
+
+stillcam_build() {
+  local dir=${1:-build}
+  shift || true
+  cmake -S "$STILLCAM_ROOT" -B "$STILLCAM_ROOT/$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
+  cmake --build "$STILLCAM_ROOT/$dir" -j"$(nproc)"
+}

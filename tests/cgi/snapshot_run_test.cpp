@@ -1,0 +1,139 @@
+#include "cgi/snapshot_run.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tests/support/process_runner.h"
+
+namespace {
+
+enum class Step { kNone, kOpen, kTake, kLoad, kCaption, kEncode, kResponse };
+
+// Stand-in stages that record what the run asked of them and fail at one chosen step.
+class ScriptedStages : public SnapshotStages {
+ public:
+  explicit ScriptedStages(Step failing) : failing_(failing) {}
+
+  bool OpenCapture(const SnapshotOptions&) override {
+    events.push_back("open");
+    return failing_ != Step::kOpen;
+  }
+  bool TakeFrame(const SnapshotOptions&, const char* path) override {
+    events.push_back("take");
+    frame_path = path;
+    struct stat info {};
+    frame_mode = stat(path, &info) == 0 ? (info.st_mode & 07777) : 0;
+    WriteFileBytes(path, "BM frame");
+    return failing_ != Step::kTake;
+  }
+  void CloseCapture() override { events.push_back("close"); }
+  FrameBitmap LoadFrame(const char*) override {
+    events.push_back("load");
+    if (failing_ == Step::kLoad) throw std::runtime_error("not a BMP file");
+    return FrameBitmap{};
+  }
+  void DrawCaption(FrameBitmap&, const SnapshotOptions&) override {
+    events.push_back("caption");
+    if (failing_ == Step::kCaption) throw std::runtime_error("no font");
+  }
+  void EncodePicture(FrameBitmap&&, const char* path) override {
+    events.push_back("encode");
+    picture_path = path;
+    WriteFileBytes(path, "jpeg");
+    if (failing_ == Step::kEncode) throw std::runtime_error("JPEG error #42");
+  }
+  void WriteResponse(const char*) override {
+    events.push_back("response");
+    if (failing_ == Step::kResponse) throw std::runtime_error("Broken pipe");
+  }
+
+  std::vector<std::string> events;
+  std::string frame_path;
+  std::string picture_path;
+  unsigned frame_mode = 0;
+
+ private:
+  Step failing_;
+};
+
+struct BranchCase {
+  const char* name;
+  Step failing;
+  bool caption;
+  int exit_status;
+  std::vector<std::string> events;
+  const char* message;  // expected on stderr, empty for none
+};
+
+void PrintTo(const BranchCase& c, std::ostream* os) { *os << c.name; }
+
+class RunBranches : public testing::TestWithParam<BranchCase> {};
+
+TEST_P(RunBranches, FollowTheSequence) {
+  const BranchCase& c = GetParam();
+  TempFolder tmp;
+  ScriptedStages stages(c.failing);
+  SnapshotOptions options;
+  options.caption = c.caption;
+
+  testing::internal::CaptureStderr();
+  int status = RunSnapshot(options, stages, tmp.path().c_str());
+  std::string errors = testing::internal::GetCapturedStderr();
+
+  EXPECT_EQ(status, c.exit_status);
+  EXPECT_EQ(stages.events, c.events);
+  EXPECT_EQ(errors, c.message);
+  EXPECT_TRUE(tmp.Entries().empty()) << "files left behind";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, RunBranches,
+    testing::Values(
+        BranchCase{"Complete", Step::kNone, false, 0, {"open", "take", "load", "encode", "response", "close"}, ""},
+        BranchCase{"CompleteWithCaption", Step::kNone, true, 0,
+                   {"open", "take", "load", "caption", "encode", "response", "close"}, ""},
+        BranchCase{"ConnectFails", Step::kOpen, true, 0, {"open"}, ""},
+        BranchCase{"GrabOrSaveFails", Step::kTake, true, 0, {"open", "take", "close"}, ""},
+        BranchCase{"LoadFault", Step::kLoad, true, 1, {"open", "take", "load", "close"},
+                   "stillcam: load frame: not a BMP file\n"},
+        BranchCase{"CaptionFault", Step::kCaption, true, 1, {"open", "take", "load", "caption", "close"},
+                   "stillcam: caption: no font\n"},
+        BranchCase{"EncodeFault", Step::kEncode, false, 1, {"open", "take", "load", "encode", "close"},
+                   "stillcam: encode picture: JPEG error #42\n"},
+        BranchCase{"ResponseFault", Step::kResponse, false, 1, {"open", "take", "load", "encode", "response", "close"},
+                   "stillcam: response: Broken pipe\n"}),
+    [](const testing::TestParamInfo<BranchCase>& param) { return param.param.name; });
+
+TEST(RunFiles, AreOwnExclusiveFilesInTheTemporaryFolder) {
+  TempFolder tmp;
+  ScriptedStages first(Step::kNone), second(Step::kNone);
+  RunSnapshot(SnapshotOptions{}, first, tmp.path().c_str());
+  RunSnapshot(SnapshotOptions{}, second, tmp.path().c_str());
+
+  for (const ScriptedStages* stages : {&first, &second}) {
+    EXPECT_EQ(stages->frame_path.rfind(tmp.path() + "/", 0), 0u);
+    EXPECT_EQ(stages->frame_path.substr(stages->frame_path.size() - 4), ".bmp");
+    EXPECT_EQ(stages->picture_path.substr(stages->picture_path.size() - 4), ".jpg");
+    EXPECT_EQ(stages->frame_mode, 0600u);
+  }
+  EXPECT_NE(first.frame_path, second.frame_path);
+  EXPECT_NE(first.picture_path, second.picture_path);
+}
+
+TEST(RunFiles, MissingTemporaryFolderIsAFaultAfterConnecting) {
+  ScriptedStages stages(Step::kNone);
+  testing::internal::CaptureStderr();
+  int status = RunSnapshot(SnapshotOptions{}, stages, "/nonexistent/stillcam-tmp");
+  std::string errors = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(stages.events, (std::vector<std::string>{"open", "close"}));
+  EXPECT_EQ(errors, "stillcam: temporary files: /nonexistent/stillcam-tmp: No such file or directory\n");
+}
+
+}  // namespace
