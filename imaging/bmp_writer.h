@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Pixel rows as a capture source holds them: 16 bits (5-5-5) or 24 bits (blue, green, red).
+struct BmpPixels {
+  int32_t width = 0;
+  int32_t height = 0;
+  uint16_t bits_per_pixel = 0;  // 16 or 24
+  const uint8_t* rows = nullptr;
+  size_t stride = 0;      // bytes from one row to the next in memory
+  bool top_down = false;  // rows[0] is the top row (otherwise the bottom row, as the file stores it)
+};
+
+// Writes a standard bottom-up BMP (file header, 40-byte info header, rows padded to 4 bytes),
+// creating or replacing path with mode 0600, never through a symlink. False with errno set on failure.
+bool WriteBmpFile(const char* path, const BmpPixels& pixels);
