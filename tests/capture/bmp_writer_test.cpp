@@ -1,0 +1,149 @@
+#include "imaging/bmp_writer.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "tests/support/process_runner.h"
+
+namespace {
+
+uint32_t U32At(const std::string& bytes, size_t at) {
+  uint32_t value = 0;
+  for (int i = 3; i >= 0; --i) value = (value << 8) | static_cast<uint8_t>(bytes[at + i]);
+  return value;
+}
+
+uint16_t U16At(const std::string& bytes, size_t at) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8);
+}
+
+// Rows in memory whose every byte says where it came from: row r, byte b holds 16 * r + b + 1.
+std::vector<uint8_t> LabelledRows(int rows, size_t stride) {
+  std::vector<uint8_t> memory(rows * stride);
+  for (int r = 0; r < rows; ++r)
+    for (size_t b = 0; b < stride; ++b) memory[r * stride + b] = static_cast<uint8_t>(16 * r + b + 1);
+  return memory;
+}
+
+struct LayoutCase {
+  const char* name;
+  int32_t width;
+  int32_t height;
+  uint16_t bits;
+  size_t stride;
+  bool top_down;
+  size_t file_row_bytes;  // with padding
+};
+
+class BmpWriterLayout : public testing::TestWithParam<LayoutCase> {};
+
+TEST_P(BmpWriterLayout, HeadersRowsAndPaddingAreStandard) {
+  const LayoutCase& c = GetParam();
+  TempFolder folder;
+  std::string path = folder.path() + "/frame.bmp";
+  std::vector<uint8_t> memory = LabelledRows(c.height, c.stride);
+  BmpPixels pixels{c.width, c.height, c.bits, memory.data(), c.stride, c.top_down};
+  ASSERT_TRUE(WriteBmpFile(path.c_str(), pixels)) << strerror(errno);
+
+  std::string file = ReadFileBytes(path);
+  const size_t image_size = c.file_row_bytes * c.height;
+  ASSERT_EQ(file.size(), 54 + image_size);
+  EXPECT_EQ(file.substr(0, 2), "BM");
+  EXPECT_EQ(U32At(file, 2), file.size());
+  EXPECT_EQ(U32At(file, 6), 0u);  // reserved
+  EXPECT_EQ(U32At(file, 10), 54u);
+  EXPECT_EQ(U32At(file, 14), 40u);
+  EXPECT_EQ(static_cast<int32_t>(U32At(file, 18)), c.width);
+  EXPECT_EQ(static_cast<int32_t>(U32At(file, 22)), c.height);  // positive: bottom-up
+  EXPECT_EQ(U16At(file, 26), 1);
+  EXPECT_EQ(U16At(file, 28), c.bits);
+  EXPECT_EQ(U32At(file, 30), 0u);  // BI_RGB
+  EXPECT_EQ(U32At(file, 34), image_size);
+  for (size_t at = 38; at < 54; at += 4) EXPECT_EQ(U32At(file, at), 0u) << at;
+
+  const size_t row_bytes = static_cast<size_t>(c.width) * c.bits / 8;
+  for (int file_row = 0; file_row < c.height; ++file_row) {
+    int memory_row = c.top_down ? c.height - 1 - file_row : file_row;
+    const size_t at = 54 + file_row * c.file_row_bytes;
+    for (size_t b = 0; b < row_bytes; ++b)
+      ASSERT_EQ(static_cast<uint8_t>(file[at + b]), memory[memory_row * c.stride + b]) << "row " << file_row;
+    for (size_t b = row_bytes; b < c.file_row_bytes; ++b)
+      ASSERT_EQ(file[at + b], 0) << "padding of row " << file_row;
+  }
+  struct stat status {};
+  ASSERT_EQ(stat(path.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BmpWriterLayout,
+    testing::Values(LayoutCase{"Rgb555Aligned", 4, 3, 16, 8, false, 8},
+                    LayoutCase{"Rgb555OddWidthPadded", 3, 2, 16, 6, false, 8},
+                    LayoutCase{"Bgr24Padded", 3, 3, 24, 9, false, 12},
+                    LayoutCase{"Bgr24TopDownWithStride", 5, 4, 24, 16, true, 16},
+                    LayoutCase{"Rgb555TopDownAligned", 2, 5, 16, 4, true, 4},
+                    LayoutCase{"OnePixel", 1, 1, 24, 3, false, 4}),
+    [](const testing::TestParamInfo<LayoutCase>& test) { return std::string(test.param.name); });
+
+TEST(BmpWriter, ReplacesAnExistingFileAndShrinksIt) {
+  TempFolder folder;
+  std::string path = folder.path() + "/frame.bmp";
+  WriteFileBytes(path, std::string(100000, 'x'));
+  std::vector<uint8_t> memory(8, 0x11);
+  ASSERT_TRUE(WriteBmpFile(path.c_str(), BmpPixels{2, 2, 16, memory.data(), 4, false}));
+  std::string file = ReadFileBytes(path);
+  EXPECT_EQ(file.size(), 54u + 8u);
+  EXPECT_EQ(file.find('x'), std::string::npos);
+}
+
+TEST(BmpWriter, NeverWritesThroughASymlink) {
+  TempFolder folder;
+  std::string target = folder.path() + "/precious";
+  std::string link = folder.path() + "/frame.bmp";
+  WriteFileBytes(target, "keep me");
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  std::vector<uint8_t> memory(8);
+  EXPECT_FALSE(WriteBmpFile(link.c_str(), BmpPixels{2, 2, 16, memory.data(), 4, false}));
+  EXPECT_EQ(errno, ELOOP);
+  EXPECT_EQ(ReadFileBytes(target), "keep me");
+}
+
+TEST(BmpWriter, RefusesWhatItCannotDescribe) {
+  TempFolder folder;
+  std::string path = folder.path() + "/frame.bmp";
+  std::vector<uint8_t> memory(64);
+  const BmpPixels refused[] = {
+      {0, 2, 16, memory.data(), 4, false},   // no width
+      {2, -2, 16, memory.data(), 4, false},  // negative height
+      {2, 2, 32, memory.data(), 8, false},   // depth not offered
+      {2, 2, 8, memory.data(), 2, false},
+      {2, 2, 24, memory.data(), 5, false},   // stride shorter than a row
+      {2, 2, 16, nullptr, 4, false},
+      {40000, 1, 24, memory.data(), 120000, false},  // larger than a BMP of ours may be
+  };
+  for (const BmpPixels& pixels : refused) {
+    errno = 0;
+    EXPECT_FALSE(WriteBmpFile(path.c_str(), pixels)) << pixels.width << "x" << pixels.height;
+    EXPECT_EQ(errno, EINVAL);
+  }
+  EXPECT_TRUE(folder.Entries().empty());
+}
+
+TEST(BmpWriter, ReportsAFolderThatIsNotThere) {
+  std::vector<uint8_t> memory(8);
+  EXPECT_FALSE(WriteBmpFile("/nonexistent/folder/frame.bmp", BmpPixels{2, 2, 16, memory.data(), 4, false}));
+  EXPECT_EQ(errno, ENOENT);
+}
+
+TEST(BmpWriter, ReportsAFullDisk) {
+  std::vector<uint8_t> memory(1000 * 3 * 10);
+  EXPECT_FALSE(WriteBmpFile("/dev/full", BmpPixels{1000, 10, 24, memory.data(), 3000, false}));
+  EXPECT_EQ(errno, ENOSPC);
+}
+
+}  // namespace
