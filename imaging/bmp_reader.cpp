@@ -1,5 +1,194 @@
 #include "imaging/bmp_reader.h"
 
-#include <stdexcept>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-FrameBitmap LoadFrameBitmap(const char*) { throw std::runtime_error("not implemented yet"); }
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+constexpr size_t kFileHeaderBytes = 14;
+constexpr size_t kMaxInfoHeaderBytes = 124;
+constexpr size_t kMaskBytes = 12;
+constexpr size_t kMaxPaletteBytes = 256 * 4;
+// Everything before the pixel data that we ever look at.
+constexpr size_t kMaxHeadBytes = kFileHeaderBytes + kMaxInfoHeaderBytes + kMaskBytes + kMaxPaletteBytes;
+// Far beyond any capture device; keeps a hostile header from asking for gigabytes.
+constexpr uint64_t kMaxPixels = uint64_t{64} << 20;
+
+enum Compression : uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3, kJpeg = 4, kPng = 5 };
+
+[[noreturn]] void Fail(const std::string& message) { throw std::runtime_error(message); }
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+// A mask is usable when it is non-empty, one run of bits, and fits the pixel.
+bool UsableMask(uint32_t mask, unsigned bits_per_pixel) {
+  if (mask == 0) return false;
+  if (bits_per_pixel < 32 && (mask >> bits_per_pixel) != 0) return false;
+  uint32_t run = mask >> std::countr_zero(mask);
+  return (run & (run + 1)) == 0;
+}
+
+struct PixelSpan {
+  size_t offset = 0;
+  size_t bytes = 0;
+};
+
+// Reads the headers and the colour table from head (the file's first head_size bytes, all of it when
+// the file is shorter than kMaxHeadBytes) into frame; returns where the pixel data lies.
+PixelSpan ParseHeaders(const uint8_t* head, size_t head_size, uint64_t file_size, FrameBitmap& frame) {
+  if (head_size < 2 || head[0] != 'B' || head[1] != 'M') Fail("not a BMP file");
+  if (head_size < kFileHeaderBytes + 4) Fail("truncated BMP header");
+  uint32_t pixel_offset = Le32(head + 10);
+  uint32_t info_size = Le32(head + 14);
+  if (info_size != 40 && info_size != 52 && info_size != 56 && info_size != 108 && info_size != 124) {
+    Fail("unsupported BMP header size " + std::to_string(info_size));
+  }
+  if (head_size < kFileHeaderBytes + info_size) Fail("truncated BMP header");
+  const uint8_t* info = head + kFileHeaderBytes;
+  auto width = static_cast<int32_t>(Le32(info + 4));
+  auto height = static_cast<int32_t>(Le32(info + 8));
+  uint16_t planes = Le16(info + 12);
+  uint16_t bits = Le16(info + 14);
+  uint32_t compression = Le32(info + 16);
+  uint32_t colours_used = Le32(info + 32);
+
+  if (planes != 1) Fail("bad BMP plane count " + std::to_string(static_cast<int16_t>(planes)));
+  if (compression == kRle8 || compression == kRle4) Fail("RLE-compressed BMP is not supported");
+  if (compression == kJpeg || compression == kPng) Fail("BMP with embedded JPEG or PNG is not supported");
+  if (compression != kRgb && compression != kBitFields) {
+    Fail("unsupported BMP compression " + std::to_string(compression));
+  }
+  bool known_depth = compression == kRgb ? (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32)
+                                         : (bits == 16 || bits == 32);
+  if (!known_depth) Fail("unsupported BMP depth of " + std::to_string(bits) + " bits per pixel");
+  if (width < 0) Fail("BMP width is negative");
+  if (height == INT32_MIN) Fail("BMP height out of range");
+  frame.bottom_up = height >= 0;
+  if (height < 0) height = -height;
+  if (uint64_t{static_cast<uint32_t>(width)} * static_cast<uint32_t>(height) > kMaxPixels) {
+    Fail("BMP of " + std::to_string(width) + "x" + std::to_string(height) + " pixels is too large");
+  }
+  frame.bits_per_pixel = bits;
+
+  size_t table_offset = kFileHeaderBytes + info_size;
+  if (compression == kBitFields) {
+    const uint8_t* masks = info + 40;
+    if (info_size == 40) {
+      if (head_size < table_offset + kMaskBytes) Fail("BMP bit-field masks do not fit");
+      table_offset += kMaskBytes;
+    }
+    frame.red_mask = Le32(masks);
+    frame.green_mask = Le32(masks + 4);
+    frame.blue_mask = Le32(masks + 8);
+    bool usable = UsableMask(frame.red_mask, bits) && UsableMask(frame.green_mask, bits) &&
+                  UsableMask(frame.blue_mask, bits) &&
+                  ((frame.red_mask & frame.green_mask) | (frame.red_mask & frame.blue_mask) |
+                   (frame.green_mask & frame.blue_mask)) == 0;
+    if (!usable) Fail("BMP bit-field masks are unusable");
+  } else if (bits == 16) {
+    frame.red_mask = 0x7C00;
+    frame.green_mask = 0x03E0;
+    frame.blue_mask = 0x001F;
+  } else if (bits == 32) {
+    frame.red_mask = 0xFF0000;
+    frame.green_mask = 0x00FF00;
+    frame.blue_mask = 0x0000FF;
+  }
+
+  size_t table_end = table_offset;
+  if (bits <= 8) {
+    uint32_t capacity = 1u << bits;
+    if (colours_used > capacity) {
+      Fail("BMP colour table of " + std::to_string(colours_used) + " entries for " + std::to_string(bits) +
+           "-bit pixels");
+    }
+    uint32_t entries = colours_used == 0 ? capacity : colours_used;
+    table_end = table_offset + size_t{entries} * 4;
+    if (table_end > head_size) Fail("BMP colour table does not fit");
+    frame.palette.assign(capacity, 0);
+    for (uint32_t i = 0; i < entries; ++i) frame.palette[i] = Le32(head + table_offset + size_t{i} * 4) & 0xFFFFFF;
+  }
+  if (pixel_offset < table_end) Fail("BMP colour table does not fit before the pixel data");
+
+  frame.width = width;
+  frame.height = height;
+  if (frame.empty()) return {};
+  frame.stride = (static_cast<size_t>(width) * bits + 31) / 32 * 4;
+  PixelSpan span{pixel_offset, frame.stride * static_cast<size_t>(height)};
+  if (pixel_offset > file_size || span.bytes > file_size - pixel_offset) {
+    Fail("truncated BMP pixel data (" + std::to_string(span.bytes) + " bytes needed at offset " +
+         std::to_string(pixel_offset) + ", file has " + std::to_string(file_size) + ")");
+  }
+  return span;
+}
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Reads exactly size bytes at offset; false at end of file, throws on a read error.
+bool ReadExactly(int fd, uint8_t* into, size_t size, off_t offset) {
+  while (size > 0) {
+    ssize_t got = pread(fd, into, size, offset);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      Fail(std::string("cannot read frame file: ") + std::strerror(errno));
+    }
+    if (got == 0) return false;
+    into += got;
+    size -= static_cast<size_t>(got);
+    offset += got;
+  }
+  return true;
+}
+
+}  // namespace
+
+FrameBitmap ParseFrameBitmap(const uint8_t* data, size_t size) {
+  FrameBitmap frame;
+  PixelSpan span = ParseHeaders(data, size < kMaxHeadBytes ? size : kMaxHeadBytes, size, frame);
+  frame.pixels.assign(data + span.offset, data + span.offset + span.bytes);
+  return frame;
+}
+
+FrameBitmap LoadFrameBitmap(const char* path) {
+  FileDescriptor file(open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (file.get() < 0) Fail(std::string("cannot open frame file: ") + std::strerror(errno));
+  struct stat status {};
+  if (fstat(file.get(), &status) != 0) Fail(std::string("cannot stat frame file: ") + std::strerror(errno));
+  if (!S_ISREG(status.st_mode)) Fail("frame file is not a regular file");
+  auto file_size = static_cast<uint64_t>(status.st_size);
+
+  uint8_t head[kMaxHeadBytes];
+  size_t head_size = file_size < kMaxHeadBytes ? static_cast<size_t>(file_size) : kMaxHeadBytes;
+  if (!ReadExactly(file.get(), head, head_size, 0)) Fail("frame file shrank while being read");
+
+  FrameBitmap frame;
+  PixelSpan span = ParseHeaders(head, head_size, file_size, frame);
+  // The pixel data goes straight into place, in the file's own row order.
+  frame.pixels.resize(span.bytes);
+  if (!ReadExactly(file.get(), frame.pixels.data(), span.bytes, static_cast<off_t>(span.offset))) {
+    Fail("frame file shrank while being read");
+  }
+  return frame;
+}
