@@ -1,0 +1,225 @@
+// Times whole processes, interleaved: round after round, every command once, so that a machine that
+// drifts (frequency, cache, neighbours) drifts for all of them alike. Wall time from fork to reaped
+// child by CLOCK_MONOTONIC; peak resident memory from wait4's rusage.
+//
+//   process_timer ROUNDS JOB_FILE
+//
+// JOB_FILE has one command per line, fields separated by tabs:
+//   label  size  role  every  environment  command [arguments...]
+// size is WxH (or "-"); role "floor" makes the line the reference of its size; every N runs the
+// command in every N-th round only (slow peers); environment is space-separated NAME=value pairs
+// (or "-"), the whole environment apart from PATH. Arguments are separated by spaces.
+// Every run must exit 0 and write something to stdout, otherwise the job is reported as failed:
+// timing a command that does not work would be worse than useless.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Job {
+  std::string label;
+  std::string size;
+  bool floor = false;
+  int every = 1;
+  std::vector<std::string> env;
+  std::vector<std::string> argv;
+  std::vector<double> millis;
+  long peak_rss_kib = 0;
+  std::string failure;
+};
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    size_t end = text.find(separator, start);
+    std::string part = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!part.empty()) parts.push_back(part);
+    if (end == std::string::npos) return parts;
+    start = end + 1;
+  }
+}
+
+bool ReadJobs(const char* path, std::vector<Job>& jobs) {
+  FILE* file = std::fopen(path, "r");
+  if (file == nullptr) return false;
+  char line[4096];
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    if (text.empty() || text[0] == '#') continue;
+    std::vector<std::string> fields = Split(text, '\t');
+    if (fields.size() != 6) {
+      std::fprintf(stderr, "process_timer: bad job line: %s\n", text.c_str());
+      std::fclose(file);
+      return false;
+    }
+    Job job;
+    job.label = fields[0];
+    job.size = fields[1];
+    job.floor = fields[2] == "floor";
+    job.every = std::max(1, std::atoi(fields[3].c_str()));
+    if (fields[4] != "-") job.env = Split(fields[4], ' ');
+    job.env.push_back("PATH=/usr/local/bin:/usr/bin:/bin");
+    job.argv = Split(fields[5], ' ');
+    jobs.push_back(std::move(job));
+  }
+  std::fclose(file);
+  return true;
+}
+
+double Now() {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// The failing run's first line of stderr, for the report.
+std::string FirstLine(const char* path) {
+  std::string text;
+  if (FILE* file = std::fopen(path, "r")) {
+    char line[256] = {};
+    if (std::fgets(line, sizeof line, file) != nullptr) {
+      line[std::strcspn(line, "\n")] = '\0';
+      text = std::string(": ") + line;
+    }
+    std::fclose(file);
+  }
+  return text;
+}
+
+// One run of the job; stdout goes to out_path and stderr to err_path, both truncated first.
+void RunOnce(Job& job, const char* out_path, const char* err_path) {
+  std::vector<char*> argv;
+  for (auto& arg : job.argv) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (auto& entry : job.env) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  int out_fd = open(out_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int err_fd = open(err_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (out_fd < 0 || err_fd < 0) {
+    job.failure = "cannot open the output files";
+    return;
+  }
+
+  double start = Now();
+  pid_t child = fork();
+  if (child == 0) {
+    int null_fd = open("/dev/null", O_RDONLY);
+    dup2(null_fd, STDIN_FILENO);
+    dup2(out_fd, STDOUT_FILENO);
+    dup2(err_fd, STDERR_FILENO);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  pid_t reaped = child > 0 ? wait4(child, &status, 0, &usage) : -1;
+  double elapsed = Now() - start;
+
+  struct stat out_stat{};
+  fstat(out_fd, &out_stat);
+  close(out_fd);
+  close(err_fd);
+  if (reaped != child) {
+    job.failure = "fork or wait failed";
+  } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    char text[64];
+    std::snprintf(text, sizeof text, "exit status %d", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    job.failure = text;
+  } else if (out_stat.st_size == 0) {
+    job.failure = "nothing on stdout";
+  }
+  if (!job.failure.empty()) {
+    job.failure += FirstLine(err_path);
+  } else {
+    job.millis.push_back(elapsed);
+    job.peak_rss_kib = std::max(job.peak_rss_kib, usage.ru_maxrss);
+  }
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  size_t middle = values.size() / 2;
+  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+double Megapixels(const std::string& size) {
+  int width = 0;
+  int height = 0;
+  if (std::sscanf(size.c_str(), "%dx%d", &width, &height) != 2) return 0;
+  return static_cast<double>(width) * height / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3 || std::atoi(argv[1]) < 1) {
+    std::fprintf(stderr, "usage: process_timer ROUNDS JOB_FILE\n");
+    return 2;
+  }
+  const int rounds = std::atoi(argv[1]);
+  std::vector<Job> jobs;
+  if (!ReadJobs(argv[2], jobs) || jobs.empty()) {
+    std::fprintf(stderr, "process_timer: cannot read jobs from %s\n", argv[2]);
+    return 2;
+  }
+  char out_path[] = "/tmp/process-timer-out-XXXXXX";
+  char err_path[] = "/tmp/process-timer-err-XXXXXX";
+  close(mkstemp(out_path));
+  close(mkstemp(err_path));
+
+  // One unmeasured round first: page cache, dynamic loader cache, first-run costs.
+  for (Job& job : jobs) {
+    RunOnce(job, out_path, err_path);
+    job.millis.clear();
+    job.peak_rss_kib = 0;
+  }
+  for (int round = 0; round < rounds; ++round) {
+    for (Job& job : jobs) {
+      if (!job.failure.empty() || round % job.every != 0) continue;
+      RunOnce(job, out_path, err_path);
+    }
+  }
+  unlink(out_path);
+  unlink(err_path);
+
+  std::printf("%-34s %5s %10s %17s %8s %9s %9s\n", "command", "runs", "median ms", "min-max ms", "x floor",
+              "ms/MP", "peak RSS");
+  bool all_ran = true;
+  for (const Job& job : jobs) {
+    if (!job.failure.empty() || job.millis.empty()) {
+      std::printf("%-34s FAILED: %s\n", job.label.c_str(), job.failure.empty() ? "no runs" : job.failure.c_str());
+      all_ran = false;
+      continue;
+    }
+    double median = Median(job.millis);
+    auto [low, high] = std::minmax_element(job.millis.begin(), job.millis.end());
+    char range[32];
+    std::snprintf(range, sizeof range, "%.2f-%.2f", *low, *high);
+    char ratio[16] = "";
+    for (const Job& other : jobs) {
+      if (other.floor && other.size == job.size && !other.millis.empty())
+        std::snprintf(ratio, sizeof ratio, "%.2f", median / Median(other.millis));
+    }
+    char per_megapixel[16] = "";
+    if (double megapixels = Megapixels(job.size); megapixels > 0)
+      std::snprintf(per_megapixel, sizeof per_megapixel, "%.1f", median / megapixels);
+    std::printf("%-34s %5zu %10.2f %17s %8s %9s %6.1f MB\n", job.label.c_str(), job.millis.size(), median, range,
+                ratio, per_megapixel, static_cast<double>(job.peak_rss_kib) / 1024.0);
+  }
+  return all_ran ? 0 : 1;
+}
