@@ -1,6 +1,7 @@
 // Micro-benchmarks of the stages a snapshot passes through, at the three frame sizes, so that a
 // regression shows up in the stage that caused it rather than only in the whole-process figure.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -51,6 +52,7 @@ class ScratchFolder {
   }
   ~ScratchFolder() {
     unlink((path_ + "/frame.bmp").c_str());
+    unlink((path_ + "/written.bmp").c_str());
     unlink((path_ + "/picture.jpg").c_str());
     rmdir(path_.c_str());
   }
@@ -74,14 +76,39 @@ FrameBitmap LoadedFrame(int32_t width, int32_t height) {
   return LoadFrameBitmap(path.c_str());
 }
 
+// A fresh empty file for each iteration, made and removed outside the timing, as the run has its
+// files made by mkstemps: rewriting one file over and over would measure ext4's flush on truncation
+// of a file with data, which a run never meets.
+class FreshFile {
+ public:
+  explicit FreshFile(benchmark::State& state, const char* name) : state_(state), path_(Scratch().File(name)) {
+    state_.PauseTiming();
+    int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) close(fd);
+    state_.ResumeTiming();
+  }
+  ~FreshFile() {
+    state_.PauseTiming();
+    unlink(path_.c_str());
+    state_.ResumeTiming();
+  }
+  FreshFile(const FreshFile&) = delete;
+  FreshFile& operator=(const FreshFile&) = delete;
+  const char* path() const { return path_.c_str(); }
+
+ private:
+  benchmark::State& state_;
+  std::string path_;
+};
+
 void BmpWrite(benchmark::State& state) {
   SnapshotOptions options = OptionsFor(state);
   std::vector<uint8_t> rows = Frame555(options.frame_width, options.frame_height);
   BmpPixels pixels{options.frame_width, options.frame_height, 16, rows.data(),
                    static_cast<size_t>(options.frame_width) * 2, true};
-  std::string path = Scratch().File("frame.bmp");
   for (auto _ : state) {
-    if (!WriteBmpFile(path.c_str(), pixels)) state.SkipWithError("WriteBmpFile failed");
+    FreshFile file(state, "written.bmp");
+    if (!WriteBmpFile(file.path(), pixels)) state.SkipWithError("WriteBmpFile failed");
   }
 }
 
@@ -104,8 +131,10 @@ void Caption(benchmark::State& state) {
 void Encode(benchmark::State& state) {
   SnapshotOptions options = OptionsFor(state);
   FrameBitmap frame = LoadedFrame(options.frame_width, options.frame_height);
-  std::string path = Scratch().File("picture.jpg");
-  for (auto _ : state) EncodeJpegFile(frame, path.c_str());
+  for (auto _ : state) {
+    FreshFile file(state, "picture.jpg");
+    EncodeJpegFile(frame, file.path());
+  }
 }
 
 void FrameSizes(benchmark::internal::Benchmark* benchmark) {
