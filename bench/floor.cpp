@@ -28,22 +28,22 @@ bool WriteAll(int fd, const unsigned char* data, size_t size) {
   return true;
 }
 
-// Eight vertical colour bars over a grey ramp: a frame with edges and gradients, so that the
-// encoder does the work a camera picture asks of it rather than coding flat blocks.
+// The picture stillcam's test source takes: a grey band over the top quarter and eight colour bars
+// below it, so that the encoder does the same work on both sides of the comparison.
 void DrawFrame(std::vector<unsigned char>& rgb, int width, int height) {
   static constexpr unsigned char kBars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
                                                 {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
-  const int bar_rows = height * 2 / 3;
-  unsigned char* pixel = rgb.data();
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x, pixel += 3) {
-      if (y < bar_rows) {
-        std::memcpy(pixel, kBars[x * 8 / width], 3);
-      } else {
-        auto level = static_cast<unsigned char>(x * 255 / (width - 1));
-        pixel[0] = pixel[1] = pixel[2] = level;
-      }
-    }
+  static constexpr unsigned char kGrey[3] = {128, 128, 128};
+  const int band_rows = height / 4;
+  const size_t stride = static_cast<size_t>(width) * 3;
+  unsigned char* first_band_row = rgb.data();
+  unsigned char* first_bar_row = rgb.data() + band_rows * stride;
+  for (int x = 0; x < width; ++x) {
+    std::memcpy(first_band_row + x * 3, kGrey, 3);
+    std::memcpy(first_bar_row + x * 3, kBars[x * 8 / width], 3);
+  }
+  for (int y = 1; y < height; ++y) {
+    if (y != band_rows) std::memcpy(rgb.data() + y * stride, y < band_rows ? first_band_row : first_bar_row, stride);
   }
 }
 
