@@ -1,0 +1,75 @@
+// Replays the fuzzers' seed corpus and every kept finding through the parsers, so that a mended
+// fault stays mended in the ordinary (and the sanitized) test run.
+#include <gtest/gtest.h>
+
+#include <exception>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cgi/request_options.h"
+#include "imaging/bmp_reader.h"
+#include "tests/support/process_runner.h"
+
+namespace {
+
+std::vector<std::filesystem::path> FilesIn(const std::string& folder) {
+  std::vector<std::filesystem::path> files;
+  std::error_code missing;
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(STILLCAM_SOURCE_DIR) + folder, missing)) {
+    if (entry.is_regular_file() && entry.path().filename() != "README.md") files.push_back(entry.path());
+  }
+  return files;
+}
+
+// The frame must be whole: every pixel of every row inside the buffer.
+void ExpectWholeFrame(const FrameBitmap& frame, const std::string& name) {
+  if (frame.empty()) return;
+  ASSERT_GE(frame.pixels.size(), frame.stride * static_cast<size_t>(frame.height)) << name;
+  uint32_t sink = 0;
+  for (int32_t y = 0; y < frame.height; ++y) {
+    for (int32_t x = 0; x < frame.width; ++x) sink ^= frame.RgbAt(x, y);
+  }
+  (void)sink;
+}
+
+TEST(FuzzRegressions, BmpSeedsLoad) {
+  // Seeds the loader refuses would start every fuzzing run on the error paths only.
+  std::vector<std::filesystem::path> seeds = FilesIn("/tests/fuzz/corpus/bmp");
+  ASSERT_FALSE(seeds.empty());
+  for (const auto& seed : seeds) {
+    std::string bytes = ReadFileBytes(seed);
+    try {
+      ExpectWholeFrame(ParseFrameBitmap(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), seed);
+    } catch (const std::exception& refused) {
+      ADD_FAILURE() << seed << " refused: " << refused.what();
+    }
+  }
+}
+
+TEST(FuzzRegressions, BmpFindingsAreRefusedOrWhole) {
+  for (const auto& finding : FilesIn("/tests/fuzz/regressions/bmp")) {
+    std::string bytes = ReadFileBytes(finding);
+    try {
+      ExpectWholeFrame(ParseFrameBitmap(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), finding);
+    } catch (const std::exception&) {
+      // refused with a message: the designed way
+    }
+  }
+}
+
+TEST(FuzzRegressions, QueriesGiveOneOfTheThreeSizes) {
+  std::vector<std::filesystem::path> inputs = FilesIn("/tests/fuzz/corpus/query");
+  for (const auto& finding : FilesIn("/tests/fuzz/regressions/query")) inputs.push_back(finding);
+  for (const auto& input : inputs) {
+    std::string query = ReadFileBytes(input);
+    SnapshotOptions options = ParseQuery(query.c_str());
+    bool known_size = (options.frame_width == 160 && options.frame_height == 120) ||
+                      (options.frame_width == 320 && options.frame_height == 240) ||
+                      (options.frame_width == 640 && options.frame_height == 480);
+    EXPECT_TRUE(known_size) << input;
+    EXPECT_TRUE(options.caption || !options.bold) << input;
+  }
+}
+
+}  // namespace
