@@ -6,7 +6,8 @@
 //
 // JOB_FILE has one command per line, fields separated by tabs:
 //   label  size  role  every  environment  command [arguments...]
-// size is WxH (or "-"); role "floor" makes the line the reference of its size; every N runs the
+// size is WxH (or "-"); role "floor" makes the line the reference of its size for the "x floor"
+// column, role "static-floor" for the "x static" column (any other role: "-"); every N runs the
 // command in every N-th round only (slow peers); environment is space-separated NAME=value pairs
 // (or "-"), the whole environment apart from PATH. Arguments are separated by spaces.
 // Every run must exit 0 and write something to stdout, otherwise the job is reported as failed:
@@ -30,11 +31,12 @@ namespace {
 struct Job {
   std::string label;
   std::string size;
-  bool floor = false;
+  std::string role;
   int every = 1;
   std::vector<std::string> env;
   std::vector<std::string> argv;
   std::vector<double> millis;
+  std::vector<double> cpu_millis;  // user + system time of the child
   long peak_rss_kib = 0;
   std::string failure;
 };
@@ -68,7 +70,7 @@ bool ReadJobs(const char* path, std::vector<Job>& jobs) {
     Job job;
     job.label = fields[0];
     job.size = fields[1];
-    job.floor = fields[2] == "floor";
+    job.role = fields[2];
     job.every = std::max(1, std::atoi(fields[3].c_str()));
     if (fields[4] != "-") job.env = Split(fields[4], ' ');
     job.env.push_back("PATH=/usr/local/bin:/usr/bin:/bin");
@@ -83,6 +85,10 @@ double Now() {
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+double Millis(const timeval& time) {
+  return static_cast<double>(time.tv_sec) * 1e3 + static_cast<double>(time.tv_usec) / 1e3;
 }
 
 // The failing run's first line of stderr, for the report.
@@ -147,6 +153,7 @@ void RunOnce(Job& job, const char* out_path, const char* err_path) {
     job.failure += FirstLine(err_path);
   } else {
     job.millis.push_back(elapsed);
+    job.cpu_millis.push_back(Millis(usage.ru_utime) + Millis(usage.ru_stime));
     job.peak_rss_kib = std::max(job.peak_rss_kib, usage.ru_maxrss);
   }
 }
@@ -186,6 +193,7 @@ int main(int argc, char** argv) {
   for (Job& job : jobs) {
     RunOnce(job, out_path, err_path);
     job.millis.clear();
+    job.cpu_millis.clear();
     job.peak_rss_kib = 0;
   }
   for (int round = 0; round < rounds; ++round) {
@@ -197,8 +205,8 @@ int main(int argc, char** argv) {
   unlink(out_path);
   unlink(err_path);
 
-  std::printf("%-34s %5s %10s %17s %8s %9s %9s\n", "command", "runs", "median ms", "min-max ms", "x floor",
-              "ms/MP", "peak RSS");
+  std::printf("%-34s %5s %9s %13s %8s %8s %8s %8s %9s\n", "command", "runs", "median ms", "min-max ms", "x floor",
+              "x static", "ms/MP", "CPU ms", "peak RSS");
   bool all_ran = true;
   for (const Job& job : jobs) {
     if (!job.failure.empty() || job.millis.empty()) {
@@ -206,20 +214,24 @@ int main(int argc, char** argv) {
       all_ran = false;
       continue;
     }
-    double median = Median(job.millis);
+    const double median = Median(job.millis);
     auto [low, high] = std::minmax_element(job.millis.begin(), job.millis.end());
     char range[32];
     std::snprintf(range, sizeof range, "%.2f-%.2f", *low, *high);
-    char ratio[16] = "";
+    char to_floor[16] = "";
+    char to_static_floor[16] = "";
     for (const Job& other : jobs) {
-      if (other.floor && other.size == job.size && !other.millis.empty())
-        std::snprintf(ratio, sizeof ratio, "%.2f", median / Median(other.millis));
+      if (other.size != job.size || other.millis.empty()) continue;
+      if (other.role == "floor") std::snprintf(to_floor, sizeof to_floor, "%.2f", median / Median(other.millis));
+      if (other.role == "static-floor")
+        std::snprintf(to_static_floor, sizeof to_static_floor, "%.2f", median / Median(other.millis));
     }
     char per_megapixel[16] = "";
     if (double megapixels = Megapixels(job.size); megapixels > 0)
       std::snprintf(per_megapixel, sizeof per_megapixel, "%.1f", median / megapixels);
-    std::printf("%-34s %5zu %10.2f %17s %8s %9s %6.1f MB\n", job.label.c_str(), job.millis.size(), median, range,
-                ratio, per_megapixel, static_cast<double>(job.peak_rss_kib) / 1024.0);
+    std::printf("%-34s %5zu %9.2f %13s %8s %8s %8s %8.2f %6.1f MB\n", job.label.c_str(), job.millis.size(), median,
+                range, to_floor, to_static_floor, per_megapixel, Median(job.cpu_millis),
+                static_cast<double>(job.peak_rss_kib) / 1024.0);
   }
   return all_ran ? 0 : 1;
 }
