@@ -1,5 +1,68 @@
 #include "capture/frame_grab.h"
 
-bool FrameGrab::Open(const SnapshotOptions&) { return false; }
-bool FrameGrab::TakeFrame(const SnapshotOptions&, const char*) { return false; }
-void FrameGrab::Close() {}
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "capture/bitmap_info_header.h"
+
+namespace {
+
+constexpr const char kWindowName[] = "My Own Capture Window";
+constexpr int kCameraDriver = 1;
+constexpr int kMostWarmUpFrames = 100;  // a few seconds of frames at the most
+
+bool EnvironmentSays(const char* name, const char* value) {
+  const char* set = std::getenv(name);
+  return set != nullptr && std::strcmp(set, value) == 0;
+}
+
+}  // namespace
+
+CaptureDrivers CaptureDriversFromEnvironment() {
+  CaptureDrivers drivers;
+  if (const char* device = std::getenv("STILLCAM_DEVICE"); device != nullptr && device[0] != '\0')
+    drivers.driver_1 = device;
+  if (const char* skip = std::getenv("STILLCAM_SKIP_FRAMES");
+      skip != nullptr && skip[0] != '\0' && std::strlen(skip) <= 3 && std::strspn(skip, "0123456789") == std::strlen(skip))
+    drivers.warm_up_frames = std::min(std::atoi(skip), kMostWarmUpFrames);
+  return drivers;
+}
+
+FrameGrab::FrameGrab() : FrameGrab(CaptureDriversFromEnvironment(), EnvironmentSays("STILLCAM_VERBOSE", "1")) {}
+
+FrameGrab::FrameGrab(CaptureDrivers drivers, bool verbose) : drivers_(std::move(drivers)), verbose_(verbose) {}
+
+bool FrameGrab::Quietly(bool result) const {
+  if (!result && verbose_) {
+    const char* why = window_ && !window_->failure.empty() ? window_->failure.c_str() : "no capture window";
+    std::fprintf(stderr, "stillcam: %s\n", why);
+  }
+  return result;
+}
+
+bool FrameGrab::Open(const SnapshotOptions& options) {
+  window_ = CreateCaptureWindow(kWindowName, kCaptureWindowStyle, 0, 0, options.frame_width, options.frame_height,
+                                kDesktopWindow, kCaptureWindowId, drivers_);
+  if (!window_) return Quietly(false);
+  return Quietly(CapDriverConnect(*window_, kCameraDriver));
+}
+
+bool FrameGrab::TakeFrame(const SnapshotOptions& options, const char* frame_path) {
+  BitmapInfoHeader format;
+  std::memset(&format, 0, sizeof format);
+  format.biSize = sizeof format;
+  format.biWidth = options.frame_width;
+  format.biHeight = options.frame_height;
+  format.biPlanes = 1;
+  format.biBitCount = 16;
+  format.biCompression = kBiRgb;
+  CapSetVideoFormat(*window_, &format, sizeof format);  // whatever the answer: the frame file tells
+  if (!CapGrabFrame(*window_)) return Quietly(false);
+  return Quietly(CapFileSaveDib(*window_, frame_path));
+}
+
+void FrameGrab::Close() {
+  if (window_) CapDriverDisconnect(*window_);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "capture/frame_source.h"
+
+// A source that delivers one file's bytes unchanged as the frame file, whatever format was asked
+// for: a fixed placeholder picture, or a driver that ignores the request, on demand.
+class FileSource final : public FrameSource {
+ public:
+  explicit FileSource(std::string path) : path_(std::move(path)) {}
+  ~FileSource() override;
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  // Opens the file; a file that cannot be opened is a failed connection.
+  bool Connect();
+  void SetFormat(const BitmapInfoHeader&) override {}
+  bool Grab() override;
+  bool SaveFrame(const char* path) override;
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  std::vector<uint8_t> bytes_;
+};

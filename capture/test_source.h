@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "capture/frame_source.h"
+
+// The built-in source: colour bars at exactly the format asked for (16-bit 5-5-5 unless 24 bits are
+// asked for). Left to right: white, yellow, cyan, green, magenta, red, blue, black; the top quarter
+// is grey, so that a picture upside down or mirrored is plain to see.
+class TestSource final : public FrameSource {
+ public:
+  void SetFormat(const BitmapInfoHeader& wanted) override;
+  bool Grab() override;
+  bool SaveFrame(const char* path) override;
+
+ private:
+  int32_t width_ = 160;
+  int32_t height_ = 120;
+  uint16_t bits_per_pixel_ = 16;
+  std::vector<uint8_t> rows_;  // bottom row first, as the file stores them
+};

@@ -1,0 +1,25 @@
+#include "capture/v4l2_io.h"
+
+#include <libv4l2.h>
+#include <sys/mman.h>
+
+namespace {
+
+class LibV4l2 final : public V4l2Io {
+ public:
+  int Open(const char* path, int flags) const override { return v4l2_open(path, flags); }
+  int Close(int fd) const override { return v4l2_close(fd); }
+  int Ioctl(int fd, unsigned long request, void* arg) const override { return v4l2_ioctl(fd, request, arg); }
+  void* Mmap(size_t length, int fd, off_t offset) const override {
+    return v4l2_mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, offset);
+  }
+  int Munmap(void* start, size_t length) const override { return v4l2_munmap(start, length); }
+  int Poll(pollfd* fds, nfds_t count, int timeout_ms) const override { return poll(fds, count, timeout_ms); }
+};
+
+}  // namespace
+
+const V4l2Io& LibV4l2Io() {
+  static const LibV4l2 io;
+  return io;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <poll.h>
+#include <sys/types.h>
+
+#include <cstddef>
+
+// The calls through which the V4L2 source reaches a device, and nothing else: the seam where
+// tests put a device that is busy, silent, flawed or unplugged. The production calls go through
+// libv4l2, which converts whatever the camera delivers (YUYV, MJPEG, Bayer, ...) on the fly.
+class V4l2Io {
+ public:
+  virtual ~V4l2Io() = default;
+  virtual int Open(const char* path, int flags) const = 0;
+  virtual int Close(int fd) const = 0;
+  virtual int Ioctl(int fd, unsigned long request, void* arg) const = 0;
+  virtual void* Mmap(size_t length, int fd, off_t offset) const = 0;  // shared, read and write
+  virtual int Munmap(void* start, size_t length) const = 0;
+  virtual int Poll(pollfd* fds, nfds_t count, int timeout_ms) const = 0;
+};
+
+const V4l2Io& LibV4l2Io();
+
+// How long the source waits, in milliseconds. Tests shorten them; deployed they stay as they are.
+struct V4l2Timeouts {
+  int frame_ms = 5000;  // for each frame, before the device counts as silent
+  int lock_ms = 10000;  // for another request to finish with the device
+};
