@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ struct Layout {
   uint32_t red;
   uint32_t blue;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const Layout& value, std::ostream* out) { *out << value.name; }
 
 BmpFixture Fixture(uint16_t bits, uint32_t compression = 0, std::vector<uint32_t> masks = {},
                    std::vector<uint32_t> palette = {}, uint32_t info_size = 40, int32_t height = 3) {
@@ -131,6 +135,9 @@ struct BadFile {
   std::string bytes;
   const char* message;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const BadFile& value, std::ostream* out) { *out << value.name; }
 
 std::string Valid(uint16_t bits = 24, uint32_t compression = 0, std::vector<uint32_t> masks = {},
                   std::vector<uint32_t> palette = {}) {
