@@ -59,9 +59,11 @@ RunFiles::RunFiles(const char* tmpdir) {
 }
 
 RunFiles::~RunFiles() {
-  g_have_live_files = 0;
+  // Cleared only after the removals: lighttpd sends SIGTERM as soon as it has the whole response,
+  // often right here, and the handler must still find the files (a second unlink is harmless).
   RemoveIfPresent(frame_path_);
   RemoveIfPresent(picture_path_);
+  g_have_live_files = 0;
 }
 
 const char* TemporaryFolder() {
