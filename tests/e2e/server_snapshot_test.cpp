@@ -52,7 +52,7 @@ TEST_P(ThroughServer, EverySizeAndCaptionIsAPictureOfTheAskedSize) {
     ExpectPicture(HttpGet(server.port(), std::string("/cgi-bin/stillcam?") + choice.query), choice.width,
                   choice.height);
   }
-  EXPECT_TRUE(server.TmpdirEntries().empty());
+  EXPECT_TRUE(server.TmpdirEntries().empty()) << testing::PrintToString(server.TmpdirEntries());
 }
 
 TEST_P(ThroughServer, BodyIsTheProgramsPictureByteForByte) {

@@ -374,7 +374,15 @@ std::string WebServer::ErrorLog() const {
   }
 }
 
+void WebServer::WaitForCgiRuns() const {
+  const auto deadline = Clock::now() + kStopTimeout;
+  while (!ProcessesMentioning(folder_.path() + "/cgi-bin/").empty() && Clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 std::vector<std::string> WebServer::TmpdirEntries() const {
+  WaitForCgiRuns();
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(cgi_tmpdir())) names.push_back(entry.path().filename());
   return names;

@@ -59,7 +59,9 @@ class WebServer {
   const std::string& folder() const { return folder_.path(); }
   std::string cgi_tmpdir() const { return folder_.path() + "/tmp"; }
   std::string ErrorLog() const;
-  // Entries left in the CGI's TMPDIR.
+  // Waits until no CGI run of this server is alive: a server may answer before its CGI has ended.
+  void WaitForCgiRuns() const;
+  // Entries left in the CGI's TMPDIR once every CGI run has ended.
   std::vector<std::string> TmpdirEntries() const;
   void Stop();
 
