@@ -1,3 +1,126 @@
 #include "imaging/timestamp_caption.h"
 
-void DrawTimestampCaption(FrameBitmap&, const SnapshotOptions&) {}
+#include <bit>
+#include <clocale>
+#include <limits>
+#include <vector>
+
+#include "imaging/caption_font.h"
+#include "imaging/font_lookup.h"
+
+namespace {
+
+constexpr uint32_t kOutlineColour = 0x333333;
+constexpr uint32_t kTextColour = 0xCCCCCC;
+
+// Reduces an 8-bit channel to the bits a mask holds: the top bits, as the platform reduces a colour
+// for a 16-bit bitmap.
+uint32_t ReduceChannel(uint32_t value, uint32_t mask) {
+  if (mask == 0) return 0;
+  int bits = std::popcount(mask);
+  uint32_t reduced = bits <= 8 ? value >> (8 - bits) : (value * ((uint64_t{1} << bits) - 1) + 127) / 255;
+  return reduced << std::countr_zero(mask);
+}
+
+// Paints single pixels of one colour in the frame's own format.
+class Painter {
+ public:
+  Painter(FrameBitmap& frame, uint32_t rgb) : frame_(frame) {
+    if (frame.bits_per_pixel <= 8) {
+      value_ = NearestPaletteEntry(rgb);
+    } else if (frame.bits_per_pixel == 24) {
+      value_ = rgb;
+    } else {
+      value_ = ReduceChannel(rgb >> 16 & 0xFF, frame.red_mask) | ReduceChannel(rgb >> 8 & 0xFF, frame.green_mask) |
+               ReduceChannel(rgb & 0xFF, frame.blue_mask);
+      keep_ = ~(frame.red_mask | frame.green_mask | frame.blue_mask);
+    }
+  }
+
+  void Paint(int32_t x, int32_t y) const {
+    if (x < 0 || y < 0 || x >= frame_.width || y >= frame_.height) return;
+    uint8_t* row = frame_.Row(y);
+    auto ux = static_cast<size_t>(x);
+    switch (frame_.bits_per_pixel) {
+      case 24:
+        row[ux * 3] = static_cast<uint8_t>(value_);
+        row[ux * 3 + 1] = static_cast<uint8_t>(value_ >> 8);
+        row[ux * 3 + 2] = static_cast<uint8_t>(value_ >> 16);
+        break;
+      case 16:
+      case 32: {
+        size_t bytes = frame_.bits_per_pixel / 8;
+        uint8_t* pixel = row + ux * bytes;
+        uint32_t old = 0;
+        for (size_t i = 0; i < bytes; ++i) old |= uint32_t{pixel[i]} << (8 * i);
+        uint32_t updated = (old & keep_) | value_;  // bits outside the colour masks (alpha) stay
+        for (size_t i = 0; i < bytes; ++i) pixel[i] = static_cast<uint8_t>(updated >> (8 * i));
+        break;
+      }
+      default: {
+        unsigned bits = frame_.bits_per_pixel;
+        size_t bit = ux * bits;
+        unsigned shift = 8 - bits - static_cast<unsigned>(bit % 8);
+        unsigned mask = ((1u << bits) - 1) << shift;
+        row[bit / 8] = static_cast<uint8_t>((row[bit / 8] & ~mask) | (value_ << shift));
+      }
+    }
+  }
+
+ private:
+  uint32_t NearestPaletteEntry(uint32_t rgb) const {
+    uint32_t best = 0;
+    long best_distance = std::numeric_limits<long>::max();
+    for (size_t i = 0; i < frame_.palette.size(); ++i) {
+      long distance = 0;
+      for (int shift : {16, 8, 0}) {
+        long difference = static_cast<long>(frame_.palette[i] >> shift & 0xFF) - static_cast<long>(rgb >> shift & 0xFF);
+        distance += difference * difference;
+      }
+      if (distance < best_distance) {
+        best_distance = distance;
+        best = static_cast<uint32_t>(i);
+      }
+    }
+    return best;
+  }
+
+  FrameBitmap& frame_;
+  uint32_t value_ = 0;
+  uint32_t keep_ = 0;
+};
+
+void Blit(const std::vector<InkPixel>& ink, int32_t x, int32_t y, const Painter& painter) {
+  for (InkPixel pixel : ink) painter.Paint(x + pixel.x, y + pixel.y);
+}
+
+}  // namespace
+
+std::string FormatCaptionText(const std::tm& local_time) {
+  char text[128];
+  size_t length = std::strftime(text, sizeof text, " %Y-%b-%d  %H:%M ", &local_time);
+  return std::string(text, length);
+}
+
+void DrawCaptionText(FrameBitmap& frame, const std::string& text, int32_t requested_height, bool bold) {
+  CaptionFont font(FindCaptionFont(bold), bold);
+  std::vector<InkPixel> ink = font.Render(text);
+  const int32_t x = 1;
+  const int32_t y = requested_height - font.LineHeight() - 1;
+  // The outline is the text drawn at the nine positions around the anchor, the text itself on top.
+  Painter outline(frame, kOutlineColour);
+  for (int32_t dx = -1; dx <= 1; ++dx) {
+    for (int32_t dy = -1; dy <= 1; ++dy) Blit(ink, x + dx, y + dy, outline);
+  }
+  Blit(ink, x, y, Painter(frame, kTextColour));
+}
+
+void DrawTimestampCaption(FrameBitmap& frame, const SnapshotOptions& options) {
+  // Month names follow the locale the web server gives us; in the usual C locale they are English.
+  std::setlocale(LC_TIME, "");
+  tzset();
+  std::time_t now = std::time(nullptr);
+  std::tm local_time{};
+  localtime_r(&now, &local_time);
+  DrawCaptionText(frame, FormatCaptionText(local_time), options.frame_height, options.bold);
+}

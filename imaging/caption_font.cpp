@@ -1,0 +1,127 @@
+#include "imaging/caption_font.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_SYNTHESIS_H
+
+namespace {
+
+// The platform's default GUI font is 8 points at 96 dpi: an em of 11 pixels.
+constexpr FT_UInt kEmPixels = 11;
+
+std::string FreeTypeProblem(FT_Error error) {
+  if (error == FT_Err_Unknown_File_Format) return "not a font file";
+  if (const char* text = FT_Error_String(error)) return text;
+  return "FreeType error " + std::to_string(error);
+}
+
+// Decodes UTF-8; a byte that does not start a valid sequence stands for itself (Latin-1), as a
+// month name in a legacy 8-bit locale would.
+std::u32string DecodeText(const std::string& text) {
+  std::u32string characters;
+  size_t i = 0;
+  while (i < text.size()) {
+    auto lead = static_cast<uint8_t>(text[i]);
+    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+    char32_t value = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+    bool valid = length != 0 && i + length <= text.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      auto next = static_cast<uint8_t>(text[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      value = (value << 6) | (next & 0x3F);
+    }
+    if (!valid) {
+      characters.push_back(lead);
+      ++i;
+    } else {
+      characters.push_back(value);
+      i += length;
+    }
+  }
+  return characters;
+}
+
+}  // namespace
+
+struct CaptionFont::Library {
+  FT_Library library = nullptr;
+  FT_Face face = nullptr;
+  ~Library() {
+    if (face != nullptr) FT_Done_Face(face);
+    if (library != nullptr) FT_Done_FreeType(library);
+  }
+};
+
+struct CaptionFont::Glyph {
+  char32_t character;
+  int32_t advance;             // in 26.6 pixels
+  std::vector<InkPixel> ink;   // relative to the pen position on the baseline
+};
+
+CaptionFont::CaptionFont(const FontFile& file, bool bold) : library_(std::make_unique<Library>()) {
+  std::string where = "font " + file.path + (file.origin == "default" ? "" : " (" + file.origin + ")");
+  // FreeType would only say "cannot open resource"; the system's reason is more use to an administrator.
+  if (access(file.path.c_str(), R_OK) != 0) throw std::runtime_error("cannot read " + where + ": " + std::strerror(errno));
+  if (FT_Error error = FT_Init_FreeType(&library_->library)) {
+    throw std::runtime_error("cannot start FreeType: " + FreeTypeProblem(error));
+  }
+  if (FT_Error error = FT_New_Face(library_->library, file.path.c_str(), 0, &library_->face)) {
+    throw std::runtime_error("cannot load " + where + ": " + FreeTypeProblem(error));
+  }
+  FT_Face face = library_->face;
+  if (FT_Error error = FT_Set_Pixel_Sizes(face, 0, kEmPixels)) {
+    throw std::runtime_error("cannot size " + where + ": " + FreeTypeProblem(error));
+  }
+  synthetic_bold_ = bold && (face->style_flags & FT_STYLE_FLAG_BOLD) == 0;
+  ascender_ = static_cast<int32_t>((face->size->metrics.ascender + 32) >> 6);
+  line_height_ = ascender_ - static_cast<int32_t>((face->size->metrics.descender - 32) / 64);
+}
+
+CaptionFont::~CaptionFont() = default;
+
+const CaptionFont::Glyph& CaptionFont::RenderGlyph(char32_t character) {
+  for (const Glyph& glyph : glyphs_) {
+    if (glyph.character == character) return glyph;
+  }
+  Glyph& glyph = glyphs_.emplace_back(Glyph{character, 0, {}});
+  FT_Face face = library_->face;
+  FT_UInt index = FT_Get_Char_Index(face, character);
+  if (FT_Load_Glyph(face, index, FT_LOAD_TARGET_MONO) != 0) return glyph;  // drawn as nothing, like a space
+  if (synthetic_bold_) FT_GlyphSlot_Embolden(face->glyph);
+  if (face->glyph->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(face->glyph, FT_RENDER_MODE_MONO) != 0) {
+    return glyph;
+  }
+  const FT_Bitmap& bitmap = face->glyph->bitmap;
+  glyph.advance = static_cast<int32_t>(face->glyph->advance.x);
+  for (unsigned row = 0; row < bitmap.rows; ++row) {
+    const unsigned char* bits = bitmap.buffer + static_cast<ptrdiff_t>(row) * bitmap.pitch;
+    for (unsigned column = 0; column < bitmap.width; ++column) {
+      // Grey bitmaps come only from embedded strikes; half coverage counts as ink.
+      bool ink = bitmap.pixel_mode == FT_PIXEL_MODE_MONO ? (bits[column / 8] >> (7 - column % 8)) & 1
+                                                         : bitmap.pixel_mode == FT_PIXEL_MODE_GRAY && bits[column] >= 128;
+      if (ink) {
+        glyph.ink.push_back({face->glyph->bitmap_left + static_cast<int32_t>(column),
+                             static_cast<int32_t>(row) - face->glyph->bitmap_top});
+      }
+    }
+  }
+  return glyph;
+}
+
+std::vector<InkPixel> CaptionFont::Render(const std::string& utf8_text) {
+  std::vector<InkPixel> ink;
+  int32_t pen = 0;  // 26.6 pixels
+  for (char32_t character : DecodeText(utf8_text)) {
+    const Glyph& glyph = RenderGlyph(character);
+    int32_t x = (pen + 32) >> 6;
+    for (InkPixel pixel : glyph.ink) ink.push_back({x + pixel.x, ascender_ + pixel.y});
+    pen += glyph.advance;
+  }
+  return ink;
+}
