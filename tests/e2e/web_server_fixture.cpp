@@ -336,7 +336,7 @@ void WebServer::WaitUntilListening() {
       pid_ = -1;
       std::string output;
       try {
-        output = ReadFileBytes(folder_.path() + "/logs/server.out") + ErrorLog();
+        output = ErrorLog();
       } catch (const std::exception&) {
       }
       throw std::runtime_error(std::string(WebServerName(kind_)) + " ended at start: " + output);
@@ -367,11 +367,15 @@ std::string WebServer::Url(const std::string& target) const {
 }
 
 std::string WebServer::ErrorLog() const {
-  try {
-    return ReadFileBytes(folder_.path() + "/logs/error.log");
-  } catch (const std::exception&) {
-    return "";
+  // lighttpd -D leaves the CGI's stderr on its own, which goes to server.out.
+  std::string log;
+  for (const char* name : {"/logs/error.log", "/logs/server.out"}) {
+    try {
+      log += ReadFileBytes(folder_.path() + name);
+    } catch (const std::exception&) {
+    }
   }
+  return log;
 }
 
 void WebServer::WaitForCgiRuns() const {

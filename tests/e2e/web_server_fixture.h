@@ -58,6 +58,7 @@ class WebServer {
   std::string Url(const std::string& target) const;
   const std::string& folder() const { return folder_.path(); }
   std::string cgi_tmpdir() const { return folder_.path() + "/tmp"; }
+  // What the server logged, with what the CGI wrote on stderr.
   std::string ErrorLog() const;
   // Waits until no CGI run of this server is alive: a server may answer before its CGI has ended.
   void WaitForCgiRuns() const;
