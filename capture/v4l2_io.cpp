@@ -3,10 +3,17 @@
 #include <libv4l2.h>
 #include <sys/mman.h>
 
+#include <cstdio>
+
 namespace {
 
 class LibV4l2 final : public V4l2Io {
  public:
+  // libv4l2 prints its own errors on stderr. A failed capture is quiet, and when the administrator
+  // asks why, stillcam says it in one line of its own: libv4l2's lines go nowhere.
+  LibV4l2() {
+    if (v4l2_log_file == nullptr) v4l2_log_file = std::fopen("/dev/null", "we");
+  }
   int Open(const char* path, int flags) const override { return v4l2_open(path, flags); }
   int Close(int fd) const override { return v4l2_close(fd); }
   int Ioctl(int fd, unsigned long request, void* arg) const override { return v4l2_ioctl(fd, request, arg); }

@@ -1,0 +1,53 @@
+#!/bin/busybox sh
+# The guest's first process: load vivid, run stillcam against it as a web server would, write what
+# came back to the results share, power off.
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+for module in $(cat /modules/order); do
+  [ "$module" = vivid.ko ] || insmod "/modules/$module"
+done
+mount -t 9p -o trans=virtio,version=9p2000.L results /results || poweroff -f
+touch /results/booted
+insmod /modules/vivid.ko n_devs=1 node_types=0x1
+ls -l /dev/video* >/results/devices 2>&1
+
+uptime_ms() { read -r up _ </proc/uptime; echo "${up%.*}${up#*.}0"; }
+
+# run NAME QUERY [VARIABLE=VALUE...]: one request with nothing else in the environment.
+run() {
+  name=$1 query=$2
+  shift 2
+  mkdir -p "/tmp/$name"
+  start=$(uptime_ms)
+  env -i "QUERY_STRING=$query" "TMPDIR=/tmp/$name" "$@" /stillcam >"/results/$name.out" 2>"/results/$name.err"
+  echo $? >"/results/$name.status"
+  echo $(($(uptime_ms) - start)) >"/results/$name.ms"
+  ls -A "/tmp/$name" >"/results/$name.left"
+}
+
+run small ""
+run small_caption "timestamp"
+run medium "medium"
+run medium_caption "medium&timestamp"
+run large "large"
+run large_caption "large&boldtimestamp"
+run large_no_warm_up "large" STILLCAM_SKIP_FRAMES=0
+v4l2-ctl -d /dev/video0 --get-fmt-video --get-parm >/results/format 2>&1
+
+# Three simultaneous requests take turns on the device.
+run together1 "large" & run together2 "medium" & run together3 "" &
+wait
+
+# Faults vivid can be told to show.
+v4l2-ctl -d /dev/video0 -c inject_vidioc_streamon_error=1 >/results/streamon_error.ctl 2>&1
+run streamon_error "large" STILLCAM_VERBOSE=1
+v4l2-ctl -d /dev/video0 -c inject_v4l2_buf_flag_error=1 >/results/buf_flag_error.ctl 2>&1
+run buf_flag_error "large" STILLCAM_VERBOSE=1 STILLCAM_SKIP_FRAMES=0
+
+dmesg | tail -n 30 >/results/dmesg
+touch /results/done
+sync
+poweroff -f

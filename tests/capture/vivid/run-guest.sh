@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Boots a small Linux guest under qemu with the kernel's vivid driver as a real V4L2 camera, runs
+# stillcam in it as a web server would, and leaves what came back in RESULTS.
+#   run-guest.sh STILLCAM_BINARY CACHE_FOLDER RESULTS_FOLDER
+# The kernel package is downloaded once into CACHE_FOLDER. Exit status 77: the guest cannot be
+# booted on this machine (the reason is on stderr); anything else non-zero is a failure.
+set -euo pipefail
+
+BINARY=$(realpath "$1")
+CACHE=$(mkdir -p "$2" && realpath "$2")
+RESULTS=$(mkdir -p "$3" && realpath "$3")
+HERE=$(cd "$(dirname "$0")" && pwd)
+
+skip() { echo "vivid guest: SKIPPED: $*" >&2; exit 77; }
+
+for tool in qemu-system-x86_64 busybox depmod cpio apt-get dpkg-deb ldd; do
+  command -v "$tool" >/dev/null || skip "$tool is not installed"
+done
+# The guest has no C library of its own for busybox to use.
+ldd /bin/busybox 2>&1 | grep -q 'not a dynamic' || skip "/bin/busybox is not the static build (busybox-static)"
+
+# The kernel: the image Debian's linux-image-amd64 names, unpacked once with only what the guest needs.
+prepare_kernel() {
+  local package version deb tree
+  local query='/Depends: linux-image-[0-9]/ {print $2; exit}'
+  package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk "$query")
+  if [ -z "$package" ]; then  # a fresh machine may have no package lists yet
+    apt-get update -q >/dev/null 2>&1 || true
+    package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk "$query")
+  fi
+  [ -n "$package" ] || skip "apt-cache does not know linux-image-amd64"
+  version=${package#linux-image-}
+  tree="$CACHE/kernel-$version"
+  if [ ! -f "$tree/.complete" ]; then
+    rm -rf "$tree" "$CACHE"/download
+    mkdir -p "$CACHE/download" "$tree"
+    (cd "$CACHE/download" && apt-get download "$package" >&2) || skip "cannot download $package"
+    deb=$(ls "$CACHE"/download/*.deb)
+    local m="./lib/modules/$version"
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tree" --wildcards \
+      "./boot/vmlinuz-$version" "$m/modules.*" "$m/kernel/drivers/media" "$m/kernel/drivers/virtio" \
+      "$m/kernel/fs/9p" "$m/kernel/fs/netfs" "$m/kernel/fs/fscache" "$m/kernel/net/9p" 2>/dev/null ||
+      dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tree" --wildcards \
+        "./boot/vmlinuz-$version" "$m/modules.*" "$m/kernel/drivers/media" "$m/kernel/drivers/virtio" \
+        "$m/kernel/fs/9p" "$m/kernel/fs/netfs" "$m/kernel/net/9p"
+    depmod -b "$tree" "$version"
+    rm -rf "$CACHE/download"
+    touch "$tree/.complete"
+  fi
+  KERNEL_TREE=$tree
+  KERNEL_VERSION=$version
+}
+
+prepare_kernel
+
+# The initramfs: busybox, the modules, stillcam and v4l2-ctl with their libraries, the caption fonts.
+ROOT=$(mktemp -d "$CACHE/initramfs.XXXXXX")
+trap 'rm -rf "$ROOT"' EXIT
+mkdir -p "$ROOT"/{bin,dev,proc,sys,tmp,results,modules}
+cp /bin/busybox "$ROOT/bin/busybox"
+MODULE_DIR="$KERNEL_TREE/lib/modules/$KERNEL_VERSION"
+for module in virtio_pci 9pnet_virtio 9p vivid; do
+  modprobe -d "$KERNEL_TREE" -S "$KERNEL_VERSION" --show-depends "$module" | awk '$1 == "insmod" {print $2}'
+done | awk '!seen[$0]++' | while read -r ko; do
+  name=$(basename "$ko")
+  cp "$ko" "$ROOT/modules/$name"
+  echo "$name" >>"$ROOT/modules/order"
+done
+grep -q '^vivid.ko$' "$ROOT/modules/order" || { echo "vivid.ko is missing from $MODULE_DIR" >&2; exit 1; }
+
+copy_with_libraries() {  # PROGRAM DESTINATION
+  cp "$1" "$ROOT/$2"
+  ldd "$1" | grep -o '/[^ ]*' | while read -r library; do
+    mkdir -p "$ROOT$(dirname "$library")"
+    cp -L "$library" "$ROOT$library"
+  done
+}
+copy_with_libraries "$BINARY" stillcam
+copy_with_libraries "$(command -v v4l2-ctl)" bin/v4l2-ctl
+for font in /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf /usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf; do
+  mkdir -p "$ROOT$(dirname "$font")"
+  cp "$font" "$ROOT$font"
+done
+cp "$HERE/guest-init.sh" "$ROOT/init"
+chmod +x "$ROOT/init"
+(cd "$ROOT" && find . | cpio -o -H newc --quiet) >"$ROOT.cpio"
+trap 'rm -rf "$ROOT" "$ROOT.cpio"' EXIT
+
+rm -rf "${RESULTS:?}"/*
+set +e
+timeout 300 qemu-system-x86_64 -accel tcg -cpu max -m 512 -nographic -no-reboot -nic none \
+  -kernel "$KERNEL_TREE/boot/vmlinuz-$KERNEL_VERSION" -initrd "$ROOT.cpio" \
+  -append 'console=ttyS0 quiet panic=-1' \
+  -virtfs "local,path=$RESULTS,mount_tag=results,security_model=none" >"$CACHE/console.log" 2>&1
+status=$?
+set -e
+if [ ! -e "$RESULTS/booted" ]; then
+  tail -n 20 "$CACHE/console.log" >&2
+  [ "$status" -eq 124 ] && { echo "vivid guest: timed out before it booted" >&2; exit 1; }
+  skip "qemu could not boot the guest (status $status; console above)"
+fi
+cp "$CACHE/console.log" "$RESULTS/console.log"
+[ -e "$RESULTS/done" ] || { echo "vivid guest: stopped before it finished (status $status)" >&2; exit 1; }

@@ -1,0 +1,138 @@
+// stillcam against a real kernel camera: the vivid driver in a qemu guest, booted once for all cases.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cgi/cgi_response.h"
+#include "tests/support/jpeg_decode.h"
+#include "tests/support/process_runner.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kSkipped = 77;
+
+class VividGuest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    results_ = new TempFolder;
+    std::vector<std::string> env;
+    for (char** variable = environ; *variable != nullptr; ++variable) env.emplace_back(*variable);
+    ProcessResult run = RunProcess(
+        "/bin/bash",
+        {STILLCAM_SOURCE_DIR "/tests/capture/vivid/run-guest.sh", STILLCAM_BINARY, VIVID_CACHE_DIR, results_->path()},
+        env);
+    status_ = run.exit_status;
+    log_ = run.out + run.err;
+  }
+  static void TearDownTestSuite() {
+    delete results_;
+    results_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (status_ == kSkipped) GTEST_SKIP() << "VIVID GUEST SKIPPED: " << log_;
+    ASSERT_EQ(status_, 0) << "the vivid guest failed:\n" << log_;
+  }
+
+  static std::string Result(const std::string& name) { return ReadFileBytes(results_->path() + "/" + name); }
+
+  // What one request in the guest sent back, decoded, after checking that it ended well and left nothing.
+  static DecodedJpeg Picture(const std::string& name) {
+    EXPECT_EQ(Result(name + ".status"), "0\n") << name;
+    EXPECT_EQ(Result(name + ".err"), "") << name;
+    EXPECT_EQ(Result(name + ".left"), "") << name << ": files left in TMPDIR";
+    std::string out = Result(name + ".out");
+    EXPECT_EQ(out.substr(0, kResponseHeaderSize), kResponseHeader) << name;
+    return DecodeJpeg(out.substr(std::min(out.size(), kResponseHeaderSize)));
+  }
+
+  static inline TempFolder* results_ = nullptr;
+  static inline int status_ = -1;
+  static inline std::string log_;
+};
+
+// vivid's webcam input draws 75% colour bars, left to right, under a few lines of text at the top left.
+void ExpectVividColourBars(const DecodedJpeg& picture, const std::string& name) {
+  const uint32_t bars[] = {0xBFBFBF, 0xBFBF00, 0x00BFBF, 0x00BF00, 0xBF00BF, 0xBF0000, 0x0000BF, 0x000000};
+  for (int bar = 0; bar < 8; ++bar) {
+    const int x = picture.width * (2 * bar + 1) / 16;
+    const uint32_t seen = picture.At(x, 2);
+    EXPECT_TRUE(ColoursNear(seen, bars[bar], 32)) << name << ": bar " << bar << " is " << std::hex << seen;
+  }
+}
+
+// The text is in the upper part and the bars run clear to the bottom: a picture upside down shows it.
+void ExpectTextAtTheTop(const DecodedJpeg& picture, const std::string& name) {
+  auto dark_in_white_bar = [&](int from_row, int to_row) {
+    int dark = 0;
+    for (int y = from_row; y < to_row; ++y)
+      for (int x = 0; x < picture.width / 8; ++x) dark += (picture.At(x, y) & 0xFF) < 0x60;
+    return dark;
+  };
+  EXPECT_GT(dark_in_white_bar(0, picture.height / 2), picture.width / 8) << name;
+  EXPECT_EQ(dark_in_white_bar(picture.height * 7 / 8, picture.height), 0) << name;
+}
+
+struct SizeCase {
+  const char* run;  // the guest's name for the request
+  bool caption;
+  int width;  // what vivid delivers for the request; it offers 320x180 and 640x480 but no 160x120 or 320x240
+  int height;
+};
+
+class VividSizes : public VividGuest, public testing::WithParamInterface<SizeCase> {};
+
+TEST_P(VividSizes, EverySizeComesBackAsVividDeliversIt) {
+  const SizeCase& c = GetParam();
+  DecodedJpeg picture = Picture(c.run);
+  ASSERT_TRUE(picture.ok) << c.run << ": " << picture.error;
+  EXPECT_EQ(picture.width, c.width) << c.run;
+  EXPECT_EQ(picture.height, c.height) << c.run;
+  ExpectVividColourBars(picture, c.run);
+  if (!c.caption) ExpectTextAtTheTop(picture, c.run);
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, VividSizes,
+                         testing::Values(SizeCase{"small", false, 320, 180}, SizeCase{"small_caption", true, 320, 180},
+                                         SizeCase{"medium", false, 320, 180},
+                                         SizeCase{"medium_caption", true, 320, 180},
+                                         SizeCase{"large", false, 640, 480}, SizeCase{"large_caption", true, 640, 480},
+                                         SizeCase{"large_no_warm_up", false, 640, 480}),
+                         [](const testing::TestParamInfo<SizeCase>& test) { return std::string(test.param.run); });
+
+TEST_F(VividGuest, ThreeSimultaneousRequestsTakeTurnsAndAllSucceed) {
+  const struct {
+    const char* run;
+    int width;
+  } together[] = {{"together1", 640}, {"together2", 320}, {"together3", 320}};
+  for (const auto& request : together) {
+    DecodedJpeg picture = Picture(request.run);
+    ASSERT_TRUE(picture.ok) << request.run << ": " << picture.error;
+    EXPECT_EQ(picture.width, request.width) << request.run;
+    ExpectVividColourBars(picture, request.run);
+  }
+}
+
+TEST_F(VividGuest, AFailingStreamStartIsQuietAndLeavesNothing) {
+  ASSERT_EQ(Result("streamon_error.ctl"), "");
+  EXPECT_EQ(Result("streamon_error.status"), "0\n");
+  EXPECT_EQ(Result("streamon_error.out"), "");
+  EXPECT_EQ(Result("streamon_error.left"), "");
+  // Asked to say why: one line of its own, none of libv4l2's.
+  std::string err = Result("streamon_error.err");
+  EXPECT_EQ(err.rfind("stillcam: /dev/video0: VIDIOC_STREAMON", 0), 0u) << err;
+  EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+}
+
+TEST_F(VividGuest, AFlaggedBufferIsPassedOverForTheNextGoodFrame) {
+  ASSERT_EQ(Result("buf_flag_error.ctl"), "");
+  DecodedJpeg picture = Picture("buf_flag_error");
+  ASSERT_TRUE(picture.ok) << picture.error;
+  ExpectVividColourBars(picture, "buf_flag_error");
+}
+
+}  // namespace
