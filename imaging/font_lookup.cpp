@@ -38,6 +38,7 @@ using FontMatch = FcPatternPtr (*)(FcConfigPtr, FcPatternPtr, int*);
 using PatternGetString = int (*)(FcPatternPtr, const char*, int, unsigned char**);
 using PatternDestroy = void (*)(FcPatternPtr);
 using ConfigDestroy = void (*)(FcConfigPtr);
+using Fini = void (*)();
 constexpr int kFcMatchPattern = 0;
 constexpr int kFcResultMatch = 0;
 
@@ -93,6 +94,8 @@ std::string FontconfigMatch(const char* pattern) {
     destroy_pattern(wanted);
   }
   destroy_config(config);
+  // Frees fontconfig's caches before the library is unloaded.
+  if (auto fini = fontconfig.Get<Fini>("FcFini")) fini();
   return file;
 }
 

@@ -1,0 +1,140 @@
+// The built binary, run as a web server runs it, for what the picture finishing adds: the caption,
+// the encoding, and the errors of the load, caption and encoding stages.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/imaging/bmp_fixture.h"
+#include "tests/support/jpeg_decode.h"
+#include "tests/support/process_runner.h"
+
+namespace {
+
+constexpr char kHeader[] = "Content-type: image/jpg\n\n";
+constexpr size_t kHeaderSize = sizeof kHeader - 1;
+
+DecodedJpeg PictureOf(const ProcessResult& result) {
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.out.compare(0, kHeaderSize, kHeader), 0);
+  return DecodeJpeg(result.out.size() > kHeaderSize ? result.out.substr(kHeaderSize) : "");
+}
+
+size_t CountNear(const DecodedJpeg& picture, uint32_t colour, int tolerance, int top, int bottom, int right) {
+  size_t count = 0;
+  for (int y = top; y < bottom; ++y) {
+    for (int x = 0; x < right; ++x) count += ColoursNear(picture.At(x, y), colour, tolerance);
+  }
+  return count;
+}
+
+// The caption sits in the bottom-left corner of the 640x480 picture and changes nothing above it;
+// bold is heavier.
+TEST(ImagingProcess, LargeSnapshotCarriesTheCaption) {
+  TempFolder tmp;
+  auto run = [&](const char* query) {
+    return RunStillcam({std::string("QUERY_STRING=") + query, "STILLCAM_DEVICE=test", "TMPDIR=" + tmp.path()});
+  };
+  DecodedJpeg plain = PictureOf(run("large"));
+  DecodedJpeg regular = PictureOf(run("large&timestamp"));
+  DecodedJpeg bold = PictureOf(run("large&boldtimestamp"));
+  for (const DecodedJpeg* picture : {&plain, &regular, &bold}) {
+    ASSERT_TRUE(picture->ok) << picture->error;
+    ASSERT_EQ(picture->width, 640);
+    ASSERT_EQ(picture->height, 480);
+  }
+  // Blocks of 16 rows are coded apart: everything above the caption's block row is untouched.
+  for (int y = 0; y < 456; ++y) {
+    for (int x = 0; x < 640; ++x) ASSERT_EQ(regular.At(x, y), plain.At(x, y)) << x << "," << y;
+  }
+  size_t plain_dark = CountNear(plain, 0x333333, 40, 448, 480, 640);
+  size_t dark = CountNear(regular, 0x333333, 40, 448, 480, 160);
+  size_t light_on_bars = CountNear(regular, 0xCCCCCC, 24, 448, 480, 160);
+  EXPECT_EQ(plain_dark, 0u);
+  EXPECT_GT(dark, 150u) << "the outline, in the bottom-left corner";
+  EXPECT_GT(light_on_bars, 50u) << "the text";
+  EXPECT_EQ(CountNear(regular, 0x333333, 40, 448, 480, 640), dark) << "nothing right of x=160";
+  EXPECT_GT(CountNear(bold, 0x333333, 40, 448, 480, 160), dark);
+  EXPECT_TRUE(tmp.Entries().empty());
+}
+
+// A frame delivered as it stands (a driver that ignores the requested format) is encoded exactly as
+// cjpeg encodes the same file.
+TEST(ImagingProcess, DeliveredFrameEncodesAsCjpegDoes) {
+  TempFolder tmp;
+  BmpFixture fixture;
+  fixture.width = 97;
+  fixture.height = 61;
+  for (uint32_t y = 0; y < 61; ++y) {
+    for (uint32_t x = 0; x < 97; ++x) fixture.pixels.push_back((x * 0x020000) | (y * 0x000400) | ((x ^ y) & 0xFF));
+  }
+  std::string frame = tmp.path() + "/frame.bmp";
+  WriteFileBytes(frame, MakeBmp(fixture));
+  ProcessResult result = RunStillcam({"QUERY_STRING=large", "STILLCAM_DEVICE=file:" + frame, "TMPDIR=" + tmp.path()});
+  ProcessResult cjpeg = RunProcess("/usr/bin/cjpeg", {"-quality", "85", "-baseline", frame}, {});
+  ASSERT_EQ(cjpeg.exit_status, 0) << cjpeg.err;
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_TRUE(result.out == kHeader + cjpeg.out);
+}
+
+TEST(ImagingProcess, FrameWithoutPixelsGivesTheHeaderAlone) {
+  TempFolder tmp;
+  BmpFixture fixture;
+  fixture.width = 0;
+  fixture.height = 0;
+  std::string frame = tmp.path() + "/frame.bmp";
+  WriteFileBytes(frame, MakeBmp(fixture));
+  ProcessResult result =
+      RunStillcam({"QUERY_STRING=timestamp", "STILLCAM_DEVICE=file:" + frame, "TMPDIR=" + tmp.path()});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.out, kHeader);
+}
+
+// Faults of the finishing stages: one line on stderr, no response, no files left behind.
+TEST(ImagingProcess, FaultsEndTheRunWithOneLine) {
+  TempFolder tmp;
+  TempFolder frames;
+  BmpFixture rle;
+  rle.bits = 8;
+  rle.palette.assign(256, 0);
+  std::string rle_bytes = MakeBmp(rle);
+  PutLe32(rle_bytes, 30, 1);
+  std::string huge = MakeBmp(BmpFixture{});
+  PutLe32(huge, 18, 20000);
+  PutLe32(huge, 22, 20000);
+  std::string valid = MakeBmp(BmpFixture{});
+  struct Case {
+    std::string frame;
+    std::vector<std::string> env;
+    std::string message;
+  };
+  for (const Case& c : {
+           Case{"GIF89a", {}, "stillcam: load frame: not a BMP file\n"},
+           Case{valid.substr(0, valid.size() - 2), {}, "stillcam: load frame: truncated BMP pixel data"},
+           Case{rle_bytes, {}, "stillcam: load frame: RLE-compressed BMP is not supported\n"},
+           Case{huge, {}, "stillcam: load frame: BMP of 20000x20000 pixels is too large\n"},
+           Case{valid, {"STILLCAM_FONT=/nowhere/font.ttf"},
+                "stillcam: caption: cannot read font /nowhere/font.ttf (STILLCAM_FONT): No such file or directory\n"},
+       }) {
+    std::string frame = frames.path() + "/frame.bmp";
+    WriteFileBytes(frame, c.frame);
+    std::vector<std::string> env = c.env;
+    env.insert(env.end(), {"QUERY_STRING=timestamp", "STILLCAM_DEVICE=file:" + frame, "TMPDIR=" + tmp.path()});
+    ProcessResult result = RunStillcam(env);
+    EXPECT_EQ(result.exit_status, 1) << c.message;
+    EXPECT_EQ(result.out, "") << c.message;
+    EXPECT_EQ(result.err.compare(0, c.message.size(), c.message), 0) << result.err;
+    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
+  }
+  EXPECT_TRUE(tmp.Entries().empty());
+}
+
+// fontconfig costs more to start than a whole run; it is only ever loaded on demand.
+TEST(ImagingProcess, FontconfigIsNotLinked) {
+  ProcessResult readelf = RunProcess("/usr/bin/readelf", {"--dynamic", STILLCAM_BINARY}, {});
+  ASSERT_EQ(readelf.exit_status, 0) << readelf.err;
+  EXPECT_EQ(readelf.out.find("fontconfig"), std::string::npos) << readelf.out;
+}
+
+}  // namespace

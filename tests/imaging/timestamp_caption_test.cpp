@@ -1,0 +1,293 @@
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "imaging/bmp_reader.h"
+#include "imaging/caption_font.h"
+#include "imaging/font_lookup.h"
+#include "imaging/timestamp_caption.h"
+#include "tests/imaging/bmp_fixture.h"
+#include "tests/support/process_runner.h"
+
+namespace {
+
+constexpr char kCaption[] = " 2024-Mar-03  09:07 ";
+constexpr uint32_t kBackground = 0x2060A0;
+constexpr char kSerif[] = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf";
+
+FrameBitmap Frame(int32_t width, int32_t height, uint16_t bits = 24, uint32_t fill = kBackground,
+                  std::vector<uint32_t> masks = {}, std::vector<uint32_t> palette = {}) {
+  BmpFixture fixture;
+  fixture.width = width;
+  fixture.height = height;
+  fixture.bits = bits;
+  fixture.compression = masks.empty() ? 0 : 3;
+  fixture.masks = std::move(masks);
+  fixture.palette = std::move(palette);
+  fixture.pixels = Uniform(width, height, fill);
+  std::string bytes = MakeBmp(fixture);
+  return ParseFrameBitmap(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// What each pixel became, as 0xRRGGBB; and where each colour is.
+std::map<uint32_t, std::vector<std::pair<int32_t, int32_t>>> PixelsByColour(const FrameBitmap& frame) {
+  std::map<uint32_t, std::vector<std::pair<int32_t, int32_t>>> by_colour;
+  for (int32_t y = 0; y < frame.height; ++y) {
+    for (int32_t x = 0; x < frame.width; ++x) by_colour[frame.RgbAt(x, y)].push_back({x, y});
+  }
+  return by_colour;
+}
+
+struct Extent {
+  int32_t left = INT32_MAX, right = INT32_MIN, top = INT32_MAX, bottom = INT32_MIN;
+  size_t count = 0;
+};
+
+Extent ExtentOf(const std::vector<std::pair<int32_t, int32_t>>& pixels) {
+  Extent extent;
+  for (auto [x, y] : pixels) {
+    extent.left = std::min(extent.left, x);
+    extent.right = std::max(extent.right, x);
+    extent.top = std::min(extent.top, y);
+    extent.bottom = std::max(extent.bottom, y);
+  }
+  extent.count = pixels.size();
+  return extent;
+}
+
+TEST(CaptionText, FollowsThePattern) {
+  ASSERT_NE(std::setlocale(LC_TIME, "C"), nullptr);
+  struct Case {
+    int year, month, day, hour, minute;
+    const char* text;
+  };
+  for (const Case& c : {Case{2024, 3, 3, 9, 7, kCaption}, Case{1999, 12, 31, 23, 59, " 1999-Dec-31  23:59 "},
+                        Case{2030, 1, 1, 0, 0, " 2030-Jan-01  00:00 "}}) {
+    std::tm time{};
+    time.tm_year = c.year - 1900;
+    time.tm_mon = c.month - 1;
+    time.tm_mday = c.day;
+    time.tm_hour = c.hour;
+    time.tm_min = c.minute;
+    EXPECT_EQ(FormatCaptionText(time), c.text);
+  }
+}
+
+// The light text is framed by a dark rim one pixel wide on every side, diagonals included; nothing
+// else in the frame changes.
+TEST(Caption, LightTextWithDarkRimAndNothingElse) {
+  FrameBitmap frame = Frame(160, 120);
+  DrawCaptionText(frame, kCaption, 120, false);
+  auto by_colour = PixelsByColour(frame);
+  ASSERT_EQ(by_colour.size(), 3u) << "only background, outline and text colours";
+  ASSERT_TRUE(by_colour.count(0x333333) && by_colour.count(0xCCCCCC));
+  auto colour_at = [&](int32_t x, int32_t y) {
+    return x < 0 || y < 0 || x >= frame.width || y >= frame.height ? kBackground : frame.RgbAt(x, y);
+  };
+  for (auto [x, y] : by_colour[0xCCCCCC]) {
+    for (int dx = -1; dx <= 1; ++dx) {
+      for (int dy = -1; dy <= 1; ++dy) EXPECT_NE(colour_at(x + dx, y + dy), kBackground) << x + dx << "," << y + dy;
+    }
+  }
+  for (auto [x, y] : by_colour[0x333333]) {
+    bool next_to_text = false;
+    for (int dx = -1; dx <= 1; ++dx) {
+      for (int dy = -1; dy <= 1; ++dy) next_to_text |= colour_at(x + dx, y + dy) == 0xCCCCCC;
+    }
+    EXPECT_TRUE(next_to_text) << x << "," << y;
+  }
+  // The text's cell is 14 rows of DejaVu Sans at 11 px, its top at 120 - 14 - 1; no descenders here.
+  Extent text = ExtentOf(by_colour[0xCCCCCC]);
+  EXPECT_GE(text.top, 105);
+  EXPECT_EQ(text.bottom, 115) << "digits sit on the baseline, 11 rows below the cell's top";
+  EXPECT_GE(text.left, 2) << "after the leading space";
+  EXPECT_LT(text.right, 120);
+}
+
+// With a glyph that starts at its pen position ('4') and one that reaches the font's descent ('|'),
+// the rim reaches column 0 and the bottom row of a frame of the requested size, and the light text
+// ends one row above it. Taller and smaller frames keep the place computed from the requested height.
+TEST(Caption, PlacedByRequestedHeight) {
+  struct Case {
+    int32_t frame_height;
+    int32_t requested_height;
+    bool drawn;
+    int32_t rim_bottom;
+  };
+  for (const Case& c : {Case{120, 120, true, 119}, Case{480, 480, true, 479}, Case{240, 120, true, 119},
+                        Case{110, 120, true, 109}, Case{100, 120, false, 0}, Case{120, 240, false, 0}}) {
+    SCOPED_TRACE("frame " + std::to_string(c.frame_height) + ", requested " + std::to_string(c.requested_height));
+    FrameBitmap frame = Frame(40, c.frame_height);
+    DrawCaptionText(frame, "4|", c.requested_height, false);
+    auto by_colour = PixelsByColour(frame);
+    if (!c.drawn) {
+      EXPECT_EQ(by_colour.size(), 1u) << "the caption lies wholly outside the frame";
+      continue;
+    }
+    Extent rim = ExtentOf(by_colour[0x333333]);
+    Extent text = ExtentOf(by_colour[0xCCCCCC]);
+    EXPECT_EQ(rim.top, c.requested_height - 13);
+    EXPECT_EQ(rim.bottom, c.rim_bottom);
+    EXPECT_EQ(text.top, c.requested_height - 12);
+    if (c.frame_height >= c.requested_height) {  // the whole caption is in the frame
+      EXPECT_EQ(rim.left, 0);
+      EXPECT_EQ(text.left, 1);
+    }
+    EXPECT_EQ(text.bottom, std::min(c.requested_height - 2, c.frame_height - 1));
+  }
+}
+
+struct Format {
+  const char* name;
+  uint16_t bits;
+  std::vector<uint32_t> masks;
+  std::vector<uint32_t> palette;
+  uint32_t fill;        // raw background value
+  uint32_t background;  // as RgbAt reads it
+  uint32_t outline;
+  uint32_t text;
+};
+
+void PrintTo(const Format& format, std::ostream* out) { *out << format.name; }
+
+std::vector<Format> Formats() {
+  return {
+      {"Rgb24", 24, {}, {}, kBackground, kBackground, 0x333333, 0xCCCCCC},
+      {"Rgb32", 32, {}, {}, 0x7F000000 | kBackground, kBackground, 0x333333, 0xCCCCCC},
+      // 5 bits per channel: 51 >> 3 = 6 and 204 >> 3 = 25, widened back by bit replication.
+      {"Rgb555", 16, {0x7C00, 0x03E0, 0x001F}, {}, 0x1194, 0x2163A5, 0x313131, 0xCECECE},
+      {"Rgb565", 16, {0xF800, 0x07E0, 0x001F}, {}, 0x2314, 0x2161A5, 0x313031, 0xCECFCE},
+      {"Palette8", 8, {}, {kBackground, 0xFFFFFF, 0xD0D0D0, 0x303030, 0x000000}, 0, kBackground, 0x303030, 0xD0D0D0},
+      {"Palette1", 1, {}, {0x000000, 0xFFFFFF}, 0, 0x000000, 0x000000, 0xFFFFFF},
+  };
+}
+
+class CaptionFormatTest : public testing::TestWithParam<Format> {};
+
+// Drawn in the frame's own format: the colours are held at the format's precision (or the nearest
+// palette entry), at the same pixels as in a 24-bit frame, and bits outside the colours stay.
+TEST_P(CaptionFormatTest, DrawnInTheFramesOwnFormat) {
+  const Format& format = GetParam();
+  FrameBitmap reference = Frame(160, 120);
+  DrawCaptionText(reference, kCaption, 120, false);
+  std::vector<uint32_t> palette = format.palette;
+  if (format.bits == 8) palette.resize(256, 0x808080);
+  FrameBitmap frame = Frame(160, 120, format.bits, format.fill, format.masks, palette);
+  DrawCaptionText(frame, kCaption, 120, false);
+  for (int32_t y = 0; y < 120; ++y) {
+    for (int32_t x = 0; x < 160; ++x) {
+      uint32_t expected = reference.RgbAt(x, y) == 0x333333   ? format.outline
+                          : reference.RgbAt(x, y) == 0xCCCCCC ? format.text
+                                                              : format.background;
+      ASSERT_EQ(frame.RgbAt(x, y), expected) << "at " << x << "," << y;
+      if (format.bits == 32) {
+        ASSERT_EQ(frame.Row(y)[x * 4 + 3], 0x7F) << "alpha at " << x << "," << y;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Caption, CaptionFormatTest, testing::ValuesIn(Formats()),
+                         [](const testing::TestParamInfo<Format>& param) { return std::string(param.param.name); });
+
+size_t TextPixels(bool bold) {
+  FrameBitmap frame = Frame(160, 120);
+  DrawCaptionText(frame, kCaption, 120, bold);
+  return PixelsByColour(frame)[0xCCCCCC].size();
+}
+
+TEST(Caption, BoldIsHeavier) {
+  size_t regular = TextPixels(false);
+  size_t bold = TextPixels(true);
+  EXPECT_GT(bold, regular + regular / 5) << "regular " << regular << ", bold " << bold;
+  {
+    // A font named without a bold face is emboldened for bold captions.
+    ScopedEnv font("STILLCAM_FONT", kSerif);
+    size_t serif = TextPixels(false);
+    EXPECT_NE(serif, regular) << "the named font is used";
+    EXPECT_GT(TextPixels(true), serif + serif / 5);
+  }
+}
+
+TEST(Caption, FontFromEnvironment) {
+  EXPECT_EQ(FindCaptionFont(false).path, "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+  EXPECT_EQ(FindCaptionFont(true).path, "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf");
+  ScopedEnv font("STILLCAM_FONT", kSerif);
+  EXPECT_EQ(FindCaptionFont(false).path, kSerif);
+  EXPECT_EQ(FindCaptionFont(true).path, kSerif);
+  ScopedEnv bold_font("STILLCAM_BOLD_FONT", "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf");
+  EXPECT_EQ(FindCaptionFont(false).path, kSerif);
+  EXPECT_EQ(FindCaptionFont(true).path, "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf");
+}
+
+TEST(Caption, FontThatCannotBeLoadedIsAnError) {
+  TempFolder folder;
+  std::string not_a_font = folder.path() + "/frame.ttf";
+  WriteFileBytes(not_a_font, MakeBmp(BmpFixture{}));
+  struct Case {
+    const char* variable;
+    std::string path;
+    bool bold;
+    std::string message;
+  };
+  for (const Case& c : {Case{"STILLCAM_FONT", "/nowhere/font.ttf", false,
+                             "cannot read font /nowhere/font.ttf (STILLCAM_FONT): No such file or directory"},
+                        Case{"STILLCAM_FONT", not_a_font, false,
+                             "cannot load font " + not_a_font + " (STILLCAM_FONT): not a font file"},
+                        Case{"STILLCAM_BOLD_FONT", "/nowhere/bold.ttf", true,
+                             "cannot read font /nowhere/bold.ttf (STILLCAM_BOLD_FONT): No such file or directory"}}) {
+    ScopedEnv font(c.variable, c.path);
+    FrameBitmap frame = Frame(16, 16);
+    try {
+      DrawCaptionText(frame, kCaption, 16, c.bold);
+      ADD_FAILURE() << c.path << " was loaded";
+    } catch (const std::runtime_error& error) {
+      EXPECT_EQ(error.what(), c.message);
+    }
+  }
+}
+
+// The fallback for systems without DejaVu where we look for it.
+TEST(Caption, FontconfigFallbackFindsAUsableFont) {
+  for (bool bold : {false, true}) {
+    std::string path = FontconfigMatch(bold ? "sans-serif:bold" : "sans-serif");
+    ASSERT_FALSE(path.empty());
+    CaptionFont font({path, "fontconfig"}, bold);
+    EXPECT_GT(font.LineHeight(), 8);
+    EXPECT_FALSE(font.Render("Cy").empty());
+  }
+}
+
+}  // namespace
