@@ -6,7 +6,10 @@ stillcam_missing_packages() {
   for list in "$@"; do
     grep -v '^\s*#' "$STILLCAM_ROOT/scripts/deps/$list" | while read -r package; do
       [ -n "$package" ] || continue
-      dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed' || echo "$package"
+      dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed' && continue
+      # A name that an installed package provides counts too (nodesource's nodejs provides npm).
+      dpkg-query -W -f='${db:Status-Abbrev}|${Provides}\n' | awk -F'|' '/^ii/ { print $2 }' | tr ',' '\n' |
+        awk '{ print $1 }' | grep -Fx -- "$package" >/dev/null || echo "$package"
     done
   done | sort -u
 }
