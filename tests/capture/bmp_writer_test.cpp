@@ -40,6 +40,8 @@ struct LayoutCase {
   size_t file_row_bytes;  // with padding
 };
 
+void PrintTo(const LayoutCase& c, std::ostream* out) { *out << c.name; }
+
 class BmpWriterLayout : public testing::TestWithParam<LayoutCase> {};
 
 TEST_P(BmpWriterLayout, HeadersRowsAndPaddingAreStandard) {

@@ -84,6 +84,8 @@ struct SizeCase {
   int height;
 };
 
+void PrintTo(const SizeCase& c, std::ostream* out) { *out << c.run; }
+
 class VividSizes : public VividGuest, public testing::WithParamInterface<SizeCase> {};
 
 TEST_P(VividSizes, EverySizeComesBackAsVividDeliversIt) {
