@@ -7,6 +7,7 @@
 #include <string>
 
 #include "capture/frame_source.h"
+#include "capture/v4l2_source.h"
 #include "capture/v4l2_io.h"
 
 // VideoCapture: the capture window and its five operations, each answering true for success and
@@ -28,7 +29,7 @@ struct CaptureDrivers {
   const V4l2Io* io = &LibV4l2Io();
   std::string device_folder = "/dev";
   std::optional<std::string> driver_1;  // replaces what stands at index 1
-  int warm_up_frames = 5;
+  int warm_up_frames = V4l2Source::kDefaultWarmUpFrames;
   V4l2Timeouts timeouts;
 };
 

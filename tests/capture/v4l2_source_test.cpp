@@ -284,7 +284,7 @@ TEST_F(V4l2SourceTest, ARequestWaitsForTheOneInProgress) {
 }
 
 TEST_F(V4l2SourceTest, ARequestThatWaitsTooLongIsAFailedConnection) {
-  LockHolder holder(node_, 2000);
+  LockHolder holder(node_, 600);
   V4l2Source source(camera_, node_, V4l2Timeouts{200, 100}, 0);
   EXPECT_FALSE(source.Connect());
   EXPECT_NE(source.failure().find("in use by another request"), std::string::npos) << source.failure();
