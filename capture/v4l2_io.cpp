@@ -1,5 +1,6 @@
 #include "capture/v4l2_io.h"
 
+#include <fcntl.h>
 #include <libv4l2.h>
 #include <sys/mman.h>
 
@@ -14,7 +15,8 @@ class LibV4l2 final : public V4l2Io {
   LibV4l2() {
     if (v4l2_log_file == nullptr) v4l2_log_file = std::fopen("/dev/null", "we");
   }
-  int Open(const char* path, int flags) const override { return v4l2_open(path, flags); }
+  int Open(const char* path, int flags) const override { return open(path, flags); }
+  int Wrap(int fd) const override { return v4l2_fd_open(fd, V4L2_ENABLE_ENUM_FMT_EMULATION); }
   int Close(int fd) const override { return v4l2_close(fd); }
   int Ioctl(int fd, unsigned long request, void* arg) const override { return v4l2_ioctl(fd, request, arg); }
   void* Mmap(size_t length, int fd, off_t offset) const override {

@@ -11,8 +11,11 @@
 class V4l2Io {
  public:
   virtual ~V4l2Io() = default;
+  // A plain open: nothing is asked of the device yet, so it can be locked first.
   virtual int Open(const char* path, int flags) const = 0;
-  virtual int Close(int fd) const = 0;
+  // Puts libv4l2's format conversion behind an opened device. Returns fd, or -1 with errno set.
+  virtual int Wrap(int fd) const = 0;
+  virtual int Close(int fd) const = 0;  // wrapped or not
   virtual int Ioctl(int fd, unsigned long request, void* arg) const = 0;
   virtual void* Mmap(size_t length, int fd, off_t offset) const = 0;  // shared, read and write
   virtual int Munmap(void* start, size_t length) const = 0;

@@ -144,6 +144,7 @@ bool V4l2Source::Connect() {
   uint32_t caps = capability.capabilities & V4L2_CAP_DEVICE_CAPS ? capability.device_caps : capability.capabilities;
   if (!(caps & V4L2_CAP_VIDEO_CAPTURE)) return Fail(path_ + ": cannot capture video");
   if (!(caps & V4L2_CAP_STREAMING)) return Fail(path_ + ": does not offer streaming capture");
+  if (io_.Wrap(fd_) != fd_) return FailWithErrno("libv4l2 cannot take the device");
   return true;
 }
 

@@ -63,6 +63,11 @@ int FakeCamera::Open(const char* path, int flags) const {
   return fd;
 }
 
+int FakeCamera::Wrap(int fd) const {
+  ++self().wrapped;
+  return fd;
+}
+
 int FakeCamera::Close(int fd) const {
   self().names_by_fd_.erase(fd);
   --self().open_fds;

@@ -48,6 +48,7 @@ class FakeCamera final : public V4l2Io {
   // What happened.
   std::vector<std::string> opened;
   int open_fds = 0;
+  int wrapped = 0;
   int mapped = 0;
   bool streaming = false;
   bool buffers_freed = true;
@@ -59,6 +60,7 @@ class FakeCamera final : public V4l2Io {
   static v4l2_fmtdesc Format(uint32_t pixel_format, uint32_t flags = 0);
 
   int Open(const char* path, int flags) const override;
+  int Wrap(int fd) const override;
   int Close(int fd) const override;
   int Ioctl(int fd, unsigned long request, void* arg) const override;
   void* Mmap(size_t length, int fd, off_t offset) const override;
