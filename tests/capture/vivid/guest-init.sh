@@ -24,7 +24,7 @@ run() {
   start=$(uptime_ms)
   env -i "QUERY_STRING=$query" "TMPDIR=/tmp/$name" "$@" /stillcam >"/results/$name.out" 2>"/results/$name.err"
   echo $? >"/results/$name.status"
-  echo $(($(uptime_ms) - start)) >"/results/$name.ms"
+  printf %s $(($(uptime_ms) - start)) >"/results/$name.ms"
   ls -A "/tmp/$name" >"/results/$name.left"
 }
 
