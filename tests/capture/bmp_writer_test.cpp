@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/bmp_reader.h"
 #include "tests/support/process_runner.h"
 
 namespace {
@@ -91,6 +92,49 @@ INSTANTIATE_TEST_SUITE_P(
                     LayoutCase{"Rgb555TopDownAligned", 2, 5, 16, 4, true, 4},
                     LayoutCase{"OnePixel", 1, 1, 24, 3, false, 4}),
     [](const testing::TestParamInfo<LayoutCase>& test) { return std::string(test.param.name); });
+
+// What the writer stores, the loader reads back pixel for pixel, at both depths and either row order.
+TEST(BmpWriter, TheLoaderReadsBackEveryPixel) {
+  const uint32_t palette[] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x000000, 0x808080, 0xFFFF00};
+  const int width = 5, height = 3;  // odd width: rows need padding at both depths
+  auto colour_at = [&](int x, int y) { return palette[(x + 2 * y) % 7]; };  // (x, y) from the top
+  for (uint16_t bits : {uint16_t{16}, uint16_t{24}}) {
+    for (bool top_down : {false, true}) {
+      SCOPED_TRACE(std::to_string(bits) + (top_down ? " bits, top-down" : " bits, bottom-up"));
+      const size_t stride = width * (bits / 8) + 1;  // rows in memory with a spare byte
+      std::vector<uint8_t> memory(stride * height, 0xEE);
+      for (int y = 0; y < height; ++y) {
+        uint8_t* row = memory.data() + (top_down ? y : height - 1 - y) * stride;
+        for (int x = 0; x < width; ++x) {
+          const uint32_t c = colour_at(x, y);
+          const uint32_t r = c >> 16 & 0xFF, g = c >> 8 & 0xFF, b = c & 0xFF;
+          if (bits == 16) {
+            const uint32_t packed = (r >> 3) << 10 | (g >> 3) << 5 | b >> 3;
+            row[2 * x] = static_cast<uint8_t>(packed);
+            row[2 * x + 1] = static_cast<uint8_t>(packed >> 8);
+          } else {
+            row[3 * x] = static_cast<uint8_t>(b), row[3 * x + 1] = static_cast<uint8_t>(g),
+                    row[3 * x + 2] = static_cast<uint8_t>(r);
+          }
+        }
+      }
+      TempFolder folder;
+      const std::string path = folder.path() + "/frame.bmp";
+      ASSERT_TRUE(WriteBmpFile(path.c_str(), BmpPixels{width, height, bits, memory.data(), stride, top_down}));
+      FrameBitmap frame = LoadFrameBitmap(path.c_str());
+      ASSERT_EQ(frame.width, width);
+      ASSERT_EQ(frame.height, height);
+      EXPECT_EQ(frame.bits_per_pixel, bits);
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+          const uint32_t expected = colour_at(x, y);
+          // 5 bits per channel: 0x80 comes back as the nearest 5-bit value, widened.
+          const uint32_t want = bits == 16 && expected == 0x808080 ? 0x848484 : expected;
+          EXPECT_EQ(frame.RgbAt(x, y), want) << x << "," << y;
+        }
+    }
+  }
+}
 
 TEST(BmpWriter, ReplacesAnExistingFileAndShrinksIt) {
   TempFolder folder;
