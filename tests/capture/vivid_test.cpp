@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,35 +17,43 @@ namespace {
 
 constexpr int kSkipped = 77;
 
-class VividGuest : public testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    results_ = new TempFolder;
+// Boots the guest once for the whole program: every test below reads what it left.
+class VividGuestRun : public testing::Environment {
+ public:
+  void SetUp() override {
+    results = std::make_unique<TempFolder>();
     std::vector<std::string> env;
     for (char** variable = environ; *variable != nullptr; ++variable) env.emplace_back(*variable);
     ProcessResult run = RunProcess(
         "/bin/bash",
-        {STILLCAM_SOURCE_DIR "/tests/capture/vivid/run-guest.sh", STILLCAM_BINARY, VIVID_CACHE_DIR, results_->path()},
+        {STILLCAM_SOURCE_DIR "/tests/capture/vivid/run-guest.sh", STILLCAM_BINARY, VIVID_CACHE_DIR, results->path()},
         env);
-    status_ = run.exit_status;
-    log_ = run.out + run.err;
-    if (status_ == 0) {
-      auto ms = [](const char* name) { return Result(std::string(name) + ".ms"); };
+    status = run.exit_status;
+    log = run.out + run.err;
+    if (status == 0) {
+      auto ms = [this](const char* name) { return ReadFileBytes(results->path() + "/" + name + ".ms"); };
       std::printf("vivid guest, request durations under TCG: large %s ms; large without warm-up %s ms\n",
                   ms("large").c_str(), ms("large_no_warm_up").c_str());
     }
   }
-  static void TearDownTestSuite() {
-    delete results_;
-    results_ = nullptr;
-  }
+  void TearDown() override { results.reset(); }
 
+  std::unique_ptr<TempFolder> results;
+  int status = -1;
+  std::string log;
+};
+
+VividGuestRun* const guest =
+    static_cast<VividGuestRun*>(testing::AddGlobalTestEnvironment(new VividGuestRun));  // gtest owns it
+
+class VividGuest : public testing::Test {
+ protected:
   void SetUp() override {
-    if (status_ == kSkipped) GTEST_SKIP() << "VIVID GUEST SKIPPED: " << log_;
-    ASSERT_EQ(status_, 0) << "the vivid guest failed:\n" << log_;
+    if (guest->status == kSkipped) GTEST_SKIP() << "VIVID GUEST SKIPPED: " << guest->log;
+    ASSERT_EQ(guest->status, 0) << "the vivid guest failed:\n" << guest->log;
   }
 
-  static std::string Result(const std::string& name) { return ReadFileBytes(results_->path() + "/" + name); }
+  static std::string Result(const std::string& name) { return ReadFileBytes(guest->results->path() + "/" + name); }
 
   // What one request in the guest sent back, decoded, after checking that it ended well and left nothing.
   static DecodedJpeg Picture(const std::string& name) {
@@ -55,10 +64,6 @@ class VividGuest : public testing::Test {
     EXPECT_EQ(out.substr(0, kResponseHeaderSize), kResponseHeader) << name;
     return DecodeJpeg(out.substr(std::min(out.size(), kResponseHeaderSize)));
   }
-
-  static inline TempFolder* results_ = nullptr;
-  static inline int status_ = -1;
-  static inline std::string log_;
 };
 
 // vivid's webcam input draws 75% colour bars, left to right, under a few lines of text at the top left.
