@@ -1,5 +1,8 @@
 #include "imaging/caption_font.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,11 +17,20 @@ namespace {
 
 // The platform's default GUI font is 8 points at 96 dpi: an em of 11 pixels.
 constexpr FT_UInt kEmPixels = 11;
+// Far beyond any TrueType font with Latin glyphs; keeps a wrong path from mapping a disk image.
+constexpr off_t kMaxFontBytes = off_t{64} << 20;
 
 std::string FreeTypeProblem(FT_Error error) {
   if (error == FT_Err_Unknown_File_Format) return "not a font file";
   if (const char* text = FT_Error_String(error)) return text;
   return "FreeType error " + std::to_string(error);
+}
+
+// What loading a face from a file that is there and readable can fail on: the content.
+std::string FaceProblem(FT_Error error) {
+  if (error == FT_Err_Unknown_File_Format) return "not a font file";
+  if (error == FT_Err_Out_Of_Memory) return FreeTypeProblem(error);
+  return "damaged or unsupported font file (FreeType error " + std::to_string(error) + ")";
 }
 
 // Decodes UTF-8; a byte that does not start a valid sequence stands for itself (Latin-1), as a
@@ -50,13 +62,42 @@ std::u32string DecodeText(const std::string& text) {
 }  // namespace
 
 struct CaptionFont::Library {
+  void* file = MAP_FAILED;  // the font file, mapped; the face reads from it while it lives
+  size_t file_size = 0;
   FT_Library library = nullptr;
   FT_Face face = nullptr;
   ~Library() {
     if (face != nullptr) FT_Done_Face(face);
     if (library != nullptr) FT_Done_FreeType(library);
+    if (file != MAP_FAILED) munmap(file, file_size);
   }
 };
+
+namespace {
+
+// Maps the font file. We open it ourselves rather than let FreeType do it: a FIFO or a device named
+// by mistake must fail at once instead of blocking the run or reading without end.
+void MapFontFile(const std::string& path, const std::string& where, void*& file, size_t& file_size) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("cannot read " + where + ": " + std::strerror(errno));
+  struct stat status {};
+  std::string problem;
+  if (fstat(fd, &status) != 0) {
+    problem = std::strerror(errno);
+  } else if (!S_ISREG(status.st_mode)) {
+    problem = "not a regular file";
+  } else if (status.st_size == 0 || status.st_size > kMaxFontBytes) {
+    problem = "not a font file";
+  } else {
+    file_size = static_cast<size_t>(status.st_size);
+    file = mmap(nullptr, file_size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (file == MAP_FAILED) problem = std::strerror(errno);
+  }
+  close(fd);
+  if (!problem.empty()) throw std::runtime_error("cannot read " + where + ": " + problem);
+}
+
+}  // namespace
 
 struct CaptionFont::Glyph {
   char32_t character;
@@ -66,13 +107,13 @@ struct CaptionFont::Glyph {
 
 CaptionFont::CaptionFont(const FontFile& file, bool bold) : library_(std::make_unique<Library>()) {
   std::string where = "font " + file.path + (file.origin == "default" ? "" : " (" + file.origin + ")");
-  // FreeType would only say "cannot open resource"; the system's reason is more use to an administrator.
-  if (access(file.path.c_str(), R_OK) != 0) throw std::runtime_error("cannot read " + where + ": " + std::strerror(errno));
+  MapFontFile(file.path, where, library_->file, library_->file_size);
   if (FT_Error error = FT_Init_FreeType(&library_->library)) {
     throw std::runtime_error("cannot start FreeType: " + FreeTypeProblem(error));
   }
-  if (FT_Error error = FT_New_Face(library_->library, file.path.c_str(), 0, &library_->face)) {
-    throw std::runtime_error("cannot load " + where + ": " + FreeTypeProblem(error));
+  if (FT_Error error = FT_New_Memory_Face(library_->library, static_cast<const FT_Byte*>(library_->file),
+                                          static_cast<FT_Long>(library_->file_size), 0, &library_->face)) {
+    throw std::runtime_error("cannot load " + where + ": " + FaceProblem(error));
   }
   FT_Face face = library_->face;
   if (FT_Error error = FT_Set_Pixel_Sizes(face, 0, kEmPixels)) {
