@@ -334,12 +334,7 @@ void WebServer::WaitUntilListening() {
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      std::string output;
-      try {
-        output = ErrorLog();
-      } catch (const std::exception&) {
-      }
-      throw std::runtime_error(std::string(WebServerName(kind_)) + " ended at start: " + output);
+      throw std::runtime_error(std::string(WebServerName(kind_)) + " ended at start: " + ErrorLog());
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
