@@ -123,6 +123,13 @@ async function checkPage(context, viewport) {
   const busters = snapshotUrls.map((url) => url.search.match(/&?t=(\d+)$/));
   check(busters.every(Boolean), `${label}: every snapshot URL ends in a numeric t= parameter`);
   check(new Set(snapshotUrls.map(String)).size === snapshotUrls.length, `${label}: no snapshot URL repeats`);
+
+  // The choices outlive a reload: small, bold, refresh off.
+  await page.reload();
+  await waitForPicture(page, 160);
+  const reloaded = await shown(page);
+  const interval = await page.inputValue("#interval");
+  check(/[?]boldtimestamp&t=\d+$/.test(reloaded.src) && interval === "0", `${label}: a reload keeps the choices`);
   await page.close();
 }
 
