@@ -200,7 +200,9 @@ int Compress(Compression& compression, const RowConverter& rows, int32_t width, 
 class OutputFile {
  public:
   explicit OutputFile(const char* path)
-      : fd_(open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600)) {
+      // Not O_TRUNC but a cut to length in Close(): on ext4 a truncated file that is written anew is
+      // flushed to disk on close, and the run's unlink then waits for that write (milliseconds).
+      : fd_(open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)) {
     if (fd_ < 0) throw std::runtime_error(std::string("cannot create picture file: ") + std::strerror(errno));
   }
   ~OutputFile() {
@@ -212,6 +214,9 @@ class OutputFile {
 
   // Closes and reports what close reports: on some file systems the last write fails only here.
   void Close() {
+    off_t length = lseek(fd_, 0, SEEK_CUR);
+    if (length < 0 || ftruncate(fd_, length) != 0)
+      throw std::runtime_error(std::string("cannot write picture file: ") + std::strerror(errno));
     int fd = fd_;
     fd_ = -1;
     if (close(fd) != 0) throw std::runtime_error(std::string("cannot write picture file: ") + std::strerror(errno));
