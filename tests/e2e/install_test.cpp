@@ -9,12 +9,12 @@ namespace {
 
 TEST(Install, PutsTheProgramAndThePageUnderThePrefix) {
   TempFolder prefix;
-  ProcessResult install = RunProcess(STILLCAM_CMAKE, {"--install", STILLCAM_BUILD_DIR, "--prefix", prefix.path()},
-                                     {"PATH=/usr/bin:/bin"});
+  ProcessResult install = RunProcess(
+      STILLCAM_CMAKE, {"--install", STILLCAM_BUILD_DIR, "--prefix", prefix.path()}, {"PATH=/usr/bin:/bin"});
   ASSERT_EQ(install.exit_status, 0) << install.out << install.err;
 
   const std::string program = prefix.path() + "/lib/cgi-bin/stillcam";
-  struct stat status{};
+  struct stat status {};
   ASSERT_EQ(stat(program.c_str(), &status), 0) << install.out;
   // Executable by the server user, and no setuid or setgid: the program needs no privilege.
   EXPECT_EQ(status.st_mode & 07777, 0755u);

@@ -64,7 +64,8 @@ TEST(ServeScript, ServesThePageAndSnapshotsAndStopsCleanlyOnSigterm) {
   const auto deadline = Clock::now() + std::chrono::minutes(5);
   while (OutputSoFar(output_path).find("serving " + url) == std::string::npos && Clock::now() < deadline) {
     int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid) FAIL() << "scripts/serve ended early:\n" << OutputSoFar(output_path);
+    if (waitpid(pid, &status, WNOHANG) == pid)
+      FAIL() << "scripts/serve ended early:\n" << OutputSoFar(output_path);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   const std::string said = OutputSoFar(output_path);

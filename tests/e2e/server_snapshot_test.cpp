@@ -21,15 +21,9 @@ struct SizeCase {
 
 // Every size and caption choice, written as the page and hand-made links write them.
 constexpr SizeCase kChoices[] = {
-    {"", 160, 120},
-    {"timestamp", 160, 120},
-    {"boldtimestamp", 160, 120},
-    {"medium", 320, 240},
-    {"medium&timestamp", 320, 240},
-    {"medium&boldtimestamp&t=17", 320, 240},
-    {"large", 640, 480},
-    {"LARGE&TimeStamp", 640, 480},
-    {"large&boldtimestamp&t=1733900000123", 640, 480},
+    {"", 160, 120},       {"timestamp", 160, 120},        {"boldtimestamp", 160, 120},
+    {"medium", 320, 240}, {"medium&timestamp", 320, 240}, {"medium&boldtimestamp&t=17", 320, 240},
+    {"large", 640, 480},  {"LARGE&TimeStamp", 640, 480},  {"large&boldtimestamp&t=1733900000123", 640, 480},
 };
 
 void ExpectPicture(const HttpResponse& response, int width, int height) {
@@ -63,8 +57,8 @@ TEST_P(ThroughServer, BodyIsTheProgramsPictureByteForByte) {
   ASSERT_GT(direct.out.size(), 25u);
   HttpResponse response = HttpGet(server.port(), "/cgi-bin/stillcam?medium");
   EXPECT_EQ(response.status, 200);
-  EXPECT_TRUE(response.body == direct.out.substr(25)) << "server body of " << response.body.size()
-                                                      << " bytes differs from the program's picture";
+  EXPECT_TRUE(response.body == direct.out.substr(25))
+      << "server body of " << response.body.size() << " bytes differs from the program's picture";
 }
 
 struct FailureCase {
@@ -76,7 +70,8 @@ struct FailureCase {
 TEST_P(ThroughServer, FailedSnapshotIsTheServersErrorWithNoPicture) {
   // A frame file that is no BMP stands for a fault after the capture.
   TempFolder frames;
-  std::filesystem::permissions(frames.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  std::filesystem::permissions(frames.path(), std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add);
   const std::string bad_frame = frames.path() + "/not-a-bitmap.bmp";
   WriteFileBytes(bad_frame, "this is not a bitmap");
   const std::vector<FailureCase> cases = {
@@ -101,7 +96,8 @@ TEST_P(ThroughServer, FailedSnapshotIsTheServersErrorWithNoPicture) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, ThroughServer, testing::Values(WebServerKind::kLighttpd, WebServerKind::kApache),
+INSTANTIATE_TEST_SUITE_P(Servers, ThroughServer,
+                         testing::Values(WebServerKind::kLighttpd, WebServerKind::kApache),
                          [](const testing::TestParamInfo<WebServerKind>& server) {
                            return std::string(WebServerName(server.param));
                          });

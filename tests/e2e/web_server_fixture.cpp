@@ -1,15 +1,12 @@
 #include "tests/e2e/web_server_fixture.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -84,9 +81,11 @@ HttpResponse ParseResponse(const std::string& raw) {
   while (line_end != std::string::npos) {
     size_t begin = line_end + 2;
     line_end = head.find("\r\n", begin);
-    std::string line = head.substr(begin, line_end == std::string::npos ? std::string::npos : line_end - begin);
+    std::string line =
+        head.substr(begin, line_end == std::string::npos ? std::string::npos : line_end - begin);
     size_t colon = line.find(':');
-    if (colon != std::string::npos) response.headers[ToLower(line.substr(0, colon))] = Trim(line.substr(colon + 1));
+    if (colon != std::string::npos)
+      response.headers[ToLower(line.substr(0, colon))] = Trim(line.substr(colon + 1));
   }
   return response;
 }
@@ -98,8 +97,6 @@ constexpr const char* kCgiUser = "www-data";
 
 bool CgiUserExists() { return getpwnam(kCgiUser) != nullptr; }
 
-void WriteText(const std::string& path, const std::string& text) { WriteFileBytes(path, text); }
-
 void MakeFolder(const std::string& path, fs::perms perms) {
   fs::create_directories(path);
   fs::permissions(path, perms);
@@ -109,8 +106,8 @@ pid_t Spawn(const std::vector<std::string>& argv_strings, const std::string& out
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_path.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                   0644);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
   posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
   std::vector<char*> argv;
   for (const std::string& s : argv_strings) argv.push_back(const_cast<char*>(s.c_str()));
@@ -214,7 +211,8 @@ HttpResponse HttpGet(int port, const std::string& target, const std::vector<std:
   std::string request = "GET " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
   for (const std::string& header : extra_headers) request += header + "\r\n";
   request += "\r\n";
-  if (send(socket.fd(), request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+  if (send(socket.fd(), request.data(), request.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(request.size())) {
     throw std::runtime_error("cannot send the request");
   }
   std::string raw;
@@ -265,7 +263,9 @@ std::vector<pid_t> ProcessesMentioning(const std::string& text) {
   return pids;
 }
 
-const char* WebServerName(WebServerKind kind) { return kind == WebServerKind::kLighttpd ? "lighttpd" : "apache"; }
+const char* WebServerName(WebServerKind kind) {
+  return kind == WebServerKind::kLighttpd ? "lighttpd" : "apache";
+}
 
 WebServer::WebServer(WebServerKind kind, const WebServerOptions& options) : kind_(kind) {
   const std::string& root = folder_.path();
@@ -279,7 +279,8 @@ WebServer::WebServer(WebServerKind kind, const WebServerOptions& options) : kind
   // lighttpd opens its error log after it has become the CGI user.
   if (RunningAsRoot() && CgiUserExists()) {
     const passwd* user = getpwnam(kCgiUser);
-    if (chown((root + "/logs").c_str(), user->pw_uid, user->pw_gid) != 0) throw std::runtime_error("chown logs");
+    if (chown((root + "/logs").c_str(), user->pw_uid, user->pw_gid) != 0)
+      throw std::runtime_error("chown logs");
   }
   // The CGI user writes its run files here; sticky, like /tmp.
   MakeFolder(root + "/tmp", fs::perms::all | fs::perms::sticky_bit);
@@ -289,10 +290,11 @@ WebServer::WebServer(WebServerKind kind, const WebServerOptions& options) : kind
   if (!options.page_path.empty()) {
     fs::copy_file(options.page_path, root + "/htdocs/index.html");
     fs::permissions(root + "/htdocs/index.html", fs::perms::owner_read | fs::perms::owner_write |
-                                                      fs::perms::group_read | fs::perms::others_read);
+                                                     fs::perms::group_read | fs::perms::others_read);
   }
 
-  const std::string config_path = root + (kind == WebServerKind::kLighttpd ? "/lighttpd.conf" : "/apache2.conf");
+  const std::string config_path =
+      root + (kind == WebServerKind::kLighttpd ? "/lighttpd.conf" : "/apache2.conf");
   // Another process may take the port between the probe and the server's bind: try a few.
   for (int attempt = 0; attempt < 3; ++attempt) {
     port_ = FreeLoopbackPort();
@@ -322,9 +324,9 @@ WebServer::~WebServer() {
 void WebServer::WriteConfig(const WebServerOptions& options, const std::string& config_path) {
   std::map<std::string, std::string> environment = options.cgi_environment;
   environment.emplace("TMPDIR", cgi_tmpdir());
-  WriteText(config_path, kind_ == WebServerKind::kLighttpd
-                             ? LighttpdConfig(folder_.path(), port_, options, environment)
-                             : ApacheConfig(folder_.path(), port_, options, environment));
+  WriteFileBytes(config_path, kind_ == WebServerKind::kLighttpd
+                                  ? LighttpdConfig(folder_.path(), port_, options, environment)
+                                  : ApacheConfig(folder_.path(), port_, options, environment));
 }
 
 void WebServer::WaitUntilListening() {
