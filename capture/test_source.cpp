@@ -1,5 +1,6 @@
 #include "capture/test_source.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -26,11 +27,6 @@ void PutPixel(uint8_t* at, uint32_t rgb, uint16_t bits_per_pixel) {
   }
 }
 
-// A row of bars is drawn once; every other row of the same band is a copy of it.
-void FillRows(uint8_t* first, size_t count, size_t row_bytes) {
-  for (size_t row = 1; row < count; ++row) std::memcpy(first + row * row_bytes, first, row_bytes);
-}
-
 }  // namespace
 
 void TestSource::SetFormat(const BitmapInfoHeader& wanted) {
@@ -43,28 +39,22 @@ bool TestSource::Grab() {
   if (width_ <= 0 || height_ <= 0 || width_ > kLargestSide || height_ > kLargestSide)
     return Fail("test source: cannot draw a frame of " + std::to_string(width_) + "x" + std::to_string(height_));
   const size_t pixel_bytes = bits_per_pixel_ / 8;
-  const size_t row_bytes = static_cast<size_t>(width_) * pixel_bytes;
-  const auto height = static_cast<size_t>(height_);
-  rows_.resize(row_bytes * height);
-
-  // Bottom-up: the bars come first, the grey band last.
-  const size_t band_rows = height / 4;
-  const size_t bar_rows = height - band_rows;
-  uint8_t* bars = rows_.data();
-  for (int32_t x = 0; x < width_; ++x) PutPixel(bars + x * pixel_bytes, kBars[x * kBarCount / width_], bits_per_pixel_);
-  FillRows(bars, bar_rows, row_bytes);
-  if (band_rows > 0) {
-    uint8_t* band = rows_.data() + bar_rows * row_bytes;
-    for (int32_t x = 0; x < width_; ++x) PutPixel(band + x * pixel_bytes, kTopBand, bits_per_pixel_);
-    FillRows(band, band_rows, row_bytes);
+  bar_row_.resize(static_cast<size_t>(width_) * pixel_bytes);
+  band_row_.resize(bar_row_.size());
+  for (int32_t x = 0; x < width_; ++x) {
+    PutPixel(&bar_row_[x * pixel_bytes], kBars[x * kBarCount / width_], bits_per_pixel_);
+    PutPixel(&band_row_[x * pixel_bytes], kTopBand, bits_per_pixel_);
   }
+  // Bottom-up: the bars first, the grey band over the top quarter last.
+  const int32_t bar_rows = height_ - height_ / 4;
+  bottom_up_rows_.assign(static_cast<size_t>(height_), band_row_.data());
+  std::fill_n(bottom_up_rows_.begin(), bar_rows, bar_row_.data());
   return true;
 }
 
 bool TestSource::SaveFrame(const char* path) {
-  if (rows_.empty()) return Fail("test source: no frame taken");
-  BmpPixels pixels{width_, height_, bits_per_pixel_, rows_.data(), static_cast<size_t>(width_) * (bits_per_pixel_ / 8),
-                   false};
-  if (!WriteBmpFile(path, pixels)) return Fail(std::string("cannot write the frame file: ") + std::strerror(errno));
+  if (bottom_up_rows_.empty()) return Fail("test source: no frame taken");
+  if (!WriteBmpRows(path, width_, height_, bits_per_pixel_, bottom_up_rows_.data()))
+    return Fail(std::string("cannot write the frame file: ") + std::strerror(errno));
   return true;
 }

@@ -18,5 +18,9 @@ class TestSource final : public FrameSource {
   int32_t width_ = 160;
   int32_t height_ = 120;
   uint16_t bits_per_pixel_ = 16;
-  std::vector<uint8_t> rows_;  // bottom row first, as the file stores them
+  // Every row of the picture is one of two: a row of bars or a row of the grey band. Each is drawn
+  // once and the frame is a list of which row goes where, bottom first as the file stores them.
+  std::vector<uint8_t> bar_row_;
+  std::vector<uint8_t> band_row_;
+  std::vector<const uint8_t*> bottom_up_rows_;
 };

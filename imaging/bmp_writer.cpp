@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -52,24 +53,13 @@ bool WritevAll(int fd, iovec* vectors, size_t count) {
   return true;
 }
 
-}  // namespace
-
-bool WriteBmpFile(const char* path, const BmpPixels& pixels) {
-  const bool depth_ok = pixels.bits_per_pixel == 16 || pixels.bits_per_pixel == 24;
-  // The file format stores sizes in 32 bits; 32767 per side keeps every product far from overflow.
-  if (!depth_ok || pixels.width <= 0 || pixels.height <= 0 || pixels.width > 32767 || pixels.height > 32767 ||
-      pixels.rows == nullptr) {
-    errno = EINVAL;
-    return false;
-  }
-  const size_t row_bytes = static_cast<size_t>(pixels.width) * (pixels.bits_per_pixel / 8);
+// Headers and rows, in as few writes as the kernel allows. row(i) gives the i-th row from the bottom.
+template <typename RowAt>
+bool WriteRows(const char* path, int32_t width, int32_t height, uint16_t bits_per_pixel, RowAt row) {
+  const auto height_rows = static_cast<size_t>(height);
+  const size_t row_bytes = static_cast<size_t>(width) * (bits_per_pixel / 8);
   const size_t padded_row = (row_bytes + 3) & ~size_t{3};
-  if (pixels.stride < row_bytes) {
-    errno = EINVAL;
-    return false;
-  }
-  const auto height = static_cast<size_t>(pixels.height);
-  const size_t image_size = padded_row * height;
+  const size_t image_size = padded_row * height_rows;
 
   uint8_t headers[kHeadersSize] = {};
   headers[0] = 'B';
@@ -78,10 +68,10 @@ bool WriteBmpFile(const char* path, const BmpPixels& pixels) {
   PutU32(headers + 10, kHeadersSize);
   uint8_t* info = headers + kFileHeaderSize;
   PutU32(info + 0, kInfoHeaderSize);
-  PutU32(info + 4, static_cast<uint32_t>(pixels.width));
-  PutU32(info + 8, static_cast<uint32_t>(pixels.height));  // positive: bottom-up
+  PutU32(info + 4, static_cast<uint32_t>(width));
+  PutU32(info + 8, static_cast<uint32_t>(height));  // positive: bottom-up
   PutU16(info + 12, 1);
-  PutU16(info + 14, pixels.bits_per_pixel);
+  PutU16(info + 14, bits_per_pixel);
   PutU32(info + 16, 0);  // BI_RGB; for 16 bits that means 5-5-5
   PutU32(info + 20, static_cast<uint32_t>(image_size));
   // Pixels per metre, palette sizes: zero, as cleared.
@@ -90,31 +80,64 @@ bool WriteBmpFile(const char* path, const BmpPixels& pixels) {
   static const uint8_t kPadding[3] = {};
   const size_t padding = padded_row - row_bytes;
   std::vector<iovec> vectors;
-  vectors.reserve(1 + height * (padding > 0 ? 2 : 1));
+  vectors.reserve(1 + height_rows * (padding > 0 ? 2 : 1));
   vectors.push_back({headers, kHeadersSize});
-  const bool contiguous = !pixels.top_down && pixels.stride == row_bytes && padding == 0;
-  if (contiguous) {
-    vectors.push_back({const_cast<uint8_t*>(pixels.rows), image_size});
-  } else {
-    for (size_t file_row = 0; file_row < height; ++file_row) {
-      size_t memory_row = pixels.top_down ? height - 1 - file_row : file_row;
-      vectors.push_back({const_cast<uint8_t*>(pixels.rows + memory_row * pixels.stride), row_bytes});
-      if (padding > 0) vectors.push_back({const_cast<uint8_t*>(kPadding), padding});
+  for (size_t file_row = 0; file_row < height_rows; ++file_row) {
+    const uint8_t* pixels = row(file_row);
+    // Rows that follow each other in memory go out as one piece.
+    iovec& last = vectors.back();
+    if (padding == 0 && vectors.size() > 1 && static_cast<const uint8_t*>(last.iov_base) + last.iov_len == pixels) {
+      last.iov_len += row_bytes;
+    } else {
+      vectors.push_back({const_cast<uint8_t*>(pixels), row_bytes});
     }
+    if (padding > 0) vectors.push_back({const_cast<uint8_t*>(kPadding), padding});
   }
 
-  // Not O_TRUNC but a cut to length after the write: on ext4 a truncated file that is written anew
-  // is flushed to disk on close, and the run's unlink then waits for that write (milliseconds).
-  int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  if (!WritevAll(fd, vectors.data(), vectors.size()) ||
-      ftruncate(fd, static_cast<off_t>(kHeadersSize + image_size)) != 0) {
+  if (!WritevAll(fd, vectors.data(), vectors.size())) {
     int error = errno;
     close(fd);
     errno = error;
     return false;
   }
   // A failed close can be the first report of a failed write (a full disk on NFS, for one).
-  if (close(fd) != 0) return false;
-  return true;
+  return close(fd) == 0;
+}
+
+// The file format stores sizes in 32 bits; 32767 per side keeps every product far from overflow.
+bool Describable(int32_t width, int32_t height, uint16_t bits_per_pixel) {
+  return (bits_per_pixel == 16 || bits_per_pixel == 24) && width > 0 && height > 0 && width <= 32767 &&
+         height <= 32767;
+}
+
+}  // namespace
+
+bool WriteBmpFile(const char* path, const BmpPixels& pixels) {
+  const size_t row_bytes = static_cast<size_t>(std::max(pixels.width, 0)) * (pixels.bits_per_pixel / 8);
+  if (!Describable(pixels.width, pixels.height, pixels.bits_per_pixel) || pixels.rows == nullptr ||
+      pixels.stride < row_bytes) {
+    errno = EINVAL;
+    return false;
+  }
+  const auto last = static_cast<size_t>(pixels.height) - 1;
+  return WriteRows(path, pixels.width, pixels.height, pixels.bits_per_pixel, [&](size_t file_row) {
+    return pixels.rows + (pixels.top_down ? last - file_row : file_row) * pixels.stride;
+  });
+}
+
+bool WriteBmpRows(const char* path, int32_t width, int32_t height, uint16_t bits_per_pixel,
+                  const uint8_t* const* bottom_up_rows) {
+  if (!Describable(width, height, bits_per_pixel) || bottom_up_rows == nullptr) {
+    errno = EINVAL;
+    return false;
+  }
+  for (int32_t row = 0; row < height; ++row) {
+    if (bottom_up_rows[row] == nullptr) {
+      errno = EINVAL;
+      return false;
+    }
+  }
+  return WriteRows(path, width, height, bits_per_pixel, [&](size_t file_row) { return bottom_up_rows[file_row]; });
 }

@@ -16,3 +16,8 @@ struct BmpPixels {
 // Writes a standard bottom-up BMP (file header, 40-byte info header, rows padded to 4 bytes),
 // creating or replacing path with mode 0600, never through a symlink. False with errno set on failure.
 bool WriteBmpFile(const char* path, const BmpPixels& pixels);
+
+// The same for rows anywhere in memory: bottom_up_rows[i] is the i-th row from the bottom. A frame
+// with many identical rows (a test pattern) then needs each distinct row stored only once.
+bool WriteBmpRows(const char* path, int32_t width, int32_t height, uint16_t bits_per_pixel,
+                  const uint8_t* const* bottom_up_rows);

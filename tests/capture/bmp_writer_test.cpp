@@ -136,6 +136,24 @@ TEST(BmpWriter, TheLoaderReadsBackEveryPixel) {
   }
 }
 
+TEST(BmpWriter, RowsFromAListMayRepeat) {
+  const uint8_t a[6] = {1, 2, 3, 4, 5, 6}, b[6] = {7, 8, 9, 10, 11, 12};
+  const uint8_t* bottom_up[] = {a, a, b};  // 3 pixels of 16 bits: 6 bytes, padded to 8
+  TempFolder folder;
+  const std::string path = folder.path() + "/frame.bmp";
+  ASSERT_TRUE(WriteBmpRows(path.c_str(), 3, 3, 16, bottom_up));
+  std::string file = ReadFileBytes(path);
+  ASSERT_EQ(file.size(), 54u + 24u);
+  EXPECT_EQ(U32At(file, 34), 24u);
+  EXPECT_EQ(file.substr(54), std::string("\1\2\3\4\5\6\0\0\1\2\3\4\5\6\0\0\7\10\11\12\13\14\0\0", 24));
+
+  const uint8_t* with_a_hole[] = {a, nullptr, b};
+  EXPECT_FALSE(WriteBmpRows(path.c_str(), 3, 3, 16, with_a_hole));
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_FALSE(WriteBmpRows(path.c_str(), 3, 3, 12, bottom_up));
+  EXPECT_EQ(errno, EINVAL);
+}
+
 TEST(BmpWriter, ReplacesAnExistingFileAndShrinksIt) {
   TempFolder folder;
   std::string path = folder.path() + "/frame.bmp";
