@@ -133,6 +133,20 @@ std::vector<Rendition> Renditions() {
     uint32_t swapped = ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | (rgb >> 16);
     return pair(swapped, rgb);
   }));
+  renditions.push_back(make("BitFields32Xrgb", 32, 3, {0xFF00, 0xFF0000, 0xFF000000}, {}, [&](uint32_t x, uint32_t y) {
+    uint32_t rgb = PatternRgb(static_cast<int32_t>(x), static_cast<int32_t>(y));
+    uint32_t bgr = ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | (rgb >> 16);
+    return pair(bgr << 8 | 0x5A, rgb);  // bytes: filler, red, green, blue
+  }));
+  renditions.push_back(make("BitFields32Xbgr", 32, 3, {0xFF000000, 0xFF0000, 0xFF00}, {}, [&](uint32_t x, uint32_t y) {
+    uint32_t rgb = PatternRgb(static_cast<int32_t>(x), static_cast<int32_t>(y));
+    return pair(rgb << 8 | 0x5A, rgb);  // bytes: filler, blue, green, red
+  }));
+  renditions.push_back(make("BitFields32TenBits", 32, 3, {0x3FF00000, 0x000FFC00, 0x000003FF}, {},
+                            [&](uint32_t x, uint32_t y) {
+                              uint32_t r = (x * 29) % 1024, g = (y * 47) % 1024, b = (x * y * 3) % 1024;
+                              return pair((r << 20) | (g << 10) | b, ((r >> 2) << 16) | ((g >> 2) << 8) | (b >> 2));
+                            }));
   renditions.push_back(make("Palette8", 8, 0, {}, palette, [&](uint32_t x, uint32_t y) {
     uint32_t index = (x * 7 + y * 13) % 256;
     return pair(index, palette[index]);
