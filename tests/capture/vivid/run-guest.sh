@@ -13,7 +13,8 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 
 skip() { echo "vivid guest: SKIPPED: $*" >&2; exit 77; }
 
-for tool in qemu-system-x86_64 busybox depmod cpio apt-get dpkg-deb ldd; do
+export PATH="$PATH:/usr/sbin:/sbin"  # depmod and modprobe, for a user whose PATH lacks them
+for tool in qemu-system-x86_64 busybox depmod modprobe cpio apt-get apt-cache dpkg-deb ldd timeout v4l2-ctl; do
   command -v "$tool" >/dev/null || skip "$tool is not installed"
 done
 # The guest has no C library of its own for busybox to use.
