@@ -1,11 +1,15 @@
 # Installs the Debian packages listed in scripts/deps/<list> files that are not installed yet.
 # Sourced by scripts/serve and scripts/test. Needs root when anything is missing.
+# A line is "package" or "package command": with a command, the package counts as present when the
+# command is on PATH (Node.js, for one, often comes from another repository whose package conflicts
+# with Debian's npm).
 
 stillcam_missing_packages() {
-  local list package
+  local list package command
   for list in "$@"; do
-    grep -v '^\s*#' "$STILLCAM_ROOT/scripts/deps/$list" | while read -r package; do
+    grep -v '^\s*#' "$STILLCAM_ROOT/scripts/deps/$list" | while read -r package command; do
       [ -n "$package" ] || continue
+      [ -n "$command" ] && command -v "$command" >/dev/null 2>&1 && continue
       dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed' && continue
       # A name that an installed package provides counts too (nodesource's nodejs provides npm).
       dpkg-query -W -f='${db:Status-Abbrev}|${Provides}\n' | awk -F'|' '/^ii/ { print $2 }' | tr ',' '\n' |
