@@ -94,9 +94,12 @@ bool WriteRows(const char* path, int32_t width, int32_t height, uint16_t bits_pe
     if (padding > 0) vectors.push_back({const_cast<uint8_t*>(kPadding), padding});
   }
 
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+  // Not O_TRUNC but a cut to length after the write: on ext4 a truncated file that is written anew
+  // is flushed to disk on close, and the run's unlink then waits for that write (milliseconds).
+  int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  if (!WritevAll(fd, vectors.data(), vectors.size())) {
+  if (!WritevAll(fd, vectors.data(), vectors.size()) ||
+      ftruncate(fd, static_cast<off_t>(kHeadersSize + image_size)) != 0) {
     int error = errno;
     close(fd);
     errno = error;
