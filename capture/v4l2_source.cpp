@@ -178,8 +178,9 @@ void V4l2Source::SetFormat(const BitmapInfoHeader& wanted) {
   request.fmt.pix.height = static_cast<uint32_t>(std::max(wanted.biHeight, 1));
   request.fmt.pix.pixelformat = native_555 ? V4L2_PIX_FMT_RGB555 : V4L2_PIX_FMT_BGR24;
   request.fmt.pix.field = V4L2_FIELD_NONE;
-  Io(VIDIOC_S_FMT, &request);  // refused or adjusted: what counts is what the device reports next
-  if (ReadFormat()) AskFastestFrameRate();
+  // Refused or adjusted: what counts is what the device reports next.
+  format_refused_busy_ = !Io(VIDIOC_S_FMT, &request) && errno == EBUSY;
+  if (ReadFormat() && !format_refused_busy_) AskFastestFrameRate();
 }
 
 bool V4l2Source::ReadFormat() {
@@ -221,6 +222,7 @@ bool V4l2Source::Grab() {
   if (!format_known_ && !ReadFormat()) return FailWithErrno("VIDIOC_G_FMT");
   const v4l2_pix_format& pix = format_.fmt.pix;
   const uint16_t bits = BitsPerPixel(pix.pixelformat);
+  if (bits == 0 && format_refused_busy_) return Fail(path_ + ": busy: another program is streaming from it");
   if (bits == 0) return Fail(path_ + ": delivers " + FourCc(pix.pixelformat) + " frames, which cannot be stored");
   const size_t row_bytes = size_t{pix.width} * (bits / 8);
   if (pix.width == 0 || pix.height == 0 || pix.bytesperline < row_bytes)
@@ -228,7 +230,10 @@ bool V4l2Source::Grab() {
   const size_t frame_size = size_t{pix.bytesperline} * pix.height;
 
   StreamBuffers stream(io_, fd_);
-  if (const char* failed = stream.Start()) return FailWithErrno(failed);
+  if (const char* failed = stream.Start()) {
+    if (errno == EBUSY) return Fail(path_ + ": busy: another program is streaming from it");
+    return FailWithErrno(failed);
+  }
 
   int warm_up_left = warm_up_frames_;
   Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeouts_.frame_ms);

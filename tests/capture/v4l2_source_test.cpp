@@ -202,7 +202,13 @@ TEST_F(V4l2SourceTest, FailuresAreQuietAndGiveEverythingBack) {
     void (*arrange)(FakeCamera&);
     const char* says;
   } cases[] = {
-      {"busy", [](FakeCamera& c) { c.reqbufs_errno = EBUSY; }, "busy"},
+      {"buffers busy", [](FakeCamera& c) { c.reqbufs_errno = EBUSY; }, "another program is streaming"},
+      {"streaming elsewhere",  // the device keeps another program's format, which needs conversion
+       [](FakeCamera& c) {
+         c.s_fmt_errno = EBUSY;
+         c.current.pixelformat = V4L2_PIX_FMT_YUYV;
+       },
+       "another program is streaming"},
       {"stream refused", [](FakeCamera& c) { c.streamon_errno = EIO; }, "VIDIOC_STREAMON"},
       {"silent", [](FakeCamera&) {}, "no frame within 200 ms"},
       {"only flagged buffers", [](FakeCamera& c) { c.script.assign(50, {Step::kFlaggedFrame, 0}); }, "no frame within"},

@@ -141,6 +141,14 @@ TEST_F(VividGuest, AFailingStreamStartIsQuietAndLeavesNothing) {
   EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
 }
 
+TEST_F(VividGuest, AnotherProgramStreamingIsAQuietFailure) {
+  EXPECT_EQ(Result("busy_elsewhere.status"), "0\n");
+  EXPECT_EQ(Result("busy_elsewhere.out"), "");
+  EXPECT_EQ(Result("busy_elsewhere.left"), "");
+  std::string err = Result("busy_elsewhere.err");
+  EXPECT_EQ(err.rfind("stillcam: /dev/video0: busy", 0), 0u) << err;
+}
+
 TEST_F(VividGuest, AFlaggedBufferIsPassedOverForTheNextGoodFrame) {
   ASSERT_EQ(Result("buf_flag_error.ctl"), "");
   DecodedJpeg picture = Picture("buf_flag_error");

@@ -47,6 +47,14 @@ run streamon_error "large" STILLCAM_VERBOSE=1
 v4l2-ctl -d /dev/video0 -c inject_v4l2_buf_flag_error=1 >/results/buf_flag_error.ctl 2>&1
 run buf_flag_error "large" STILLCAM_VERBOSE=1 STILLCAM_SKIP_FRAMES=0
 
+# Another program streaming from the camera, outside the lock stillcam takes: a quiet failure.
+v4l2-ctl -d /dev/video0 --stream-mmap --stream-to=/dev/null >/dev/null 2>&1 &
+streamer=$!
+sleep 2
+run busy_elsewhere "large" STILLCAM_VERBOSE=1
+kill $streamer
+wait $streamer
+
 dmesg | tail -n 30 >/results/dmesg
 touch /results/done
 sync
