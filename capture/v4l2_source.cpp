@@ -227,7 +227,8 @@ bool V4l2Source::Grab() {
   const size_t row_bytes = size_t{pix.width} * (bits / 8);
   if (pix.width == 0 || pix.height == 0 || pix.bytesperline < row_bytes)
     return Fail(path_ + ": reports an impossible frame layout");
-  const size_t frame_size = size_t{pix.bytesperline} * pix.height;
+  // The last row needs no padding after it; some drivers leave it out of the buffer.
+  const size_t frame_size = size_t{pix.bytesperline} * (pix.height - 1) + row_bytes;
 
   StreamBuffers stream(io_, fd_);
   if (const char* failed = stream.Start()) {
@@ -256,7 +257,8 @@ bool V4l2Source::Grab() {
     if (data == nullptr) return Fail(path_ + ": the device returned a buffer it was not given");
     const size_t used = buffer.bytesused != 0 ? buffer.bytesused : stream.Length(buffer);
     // A damaged or short frame is passed over; it does not count as a sign of life either.
-    const bool usable = !(buffer.flags & V4L2_BUF_FLAG_ERROR) && used >= frame_size && stream.Length(buffer) >= frame_size;
+    const bool usable =
+        !(buffer.flags & V4L2_BUF_FLAG_ERROR) && used >= frame_size && stream.Length(buffer) >= frame_size;
     if (usable && warm_up_left == 0) {
       frame_.assign(data, data + frame_size);
       return true;
