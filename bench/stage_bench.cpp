@@ -1,16 +1,18 @@
-// Micro-benchmarks of the stages a snapshot passes through, at the three frame sizes, so that a
-// regression shows up in the stage that caused it rather than only in the whole-process figure.
+// Micro-benchmarks of the stages a snapshot passes through, at the three frame sizes, on the frame
+// the test source takes, so that a regression shows up in the stage that caused it rather than only
+// in the whole-process figure.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
-#include <vector>
 
+#include "capture/bitmap_info_header.h"
+#include "capture/test_source.h"
 #include "cgi/request_options.h"
 #include "imaging/bmp_reader.h"
-#include "imaging/bmp_writer.h"
 #include "imaging/frame_bitmap.h"
 #include "imaging/jpeg_encoder.h"
 #include "imaging/timestamp_caption.h"
@@ -25,22 +27,19 @@ SnapshotOptions OptionsFor(const benchmark::State& state) {
   return options;
 }
 
-// A 16-bit (5-5-5) frame with bars and a ramp, as a capture source hands it over.
-std::vector<uint8_t> Frame555(int32_t width, int32_t height) {
-  std::vector<uint8_t> rows(static_cast<size_t>(width) * height * 2);
-  for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x) {
-      auto bar = static_cast<uint16_t>(x * 8 / width);
-      uint16_t red = (bar & 1) ? 31 : 0;
-      uint16_t green = (bar & 2) ? 31 : static_cast<uint16_t>(y * 31 / height);
-      uint16_t blue = (bar & 4) ? 31 : 0;
-      uint16_t pixel = static_cast<uint16_t>(red << 10 | green << 5 | blue);
-      size_t at = (static_cast<size_t>(y) * width + x) * 2;
-      rows[at] = static_cast<uint8_t>(pixel);
-      rows[at + 1] = static_cast<uint8_t>(pixel >> 8);
-    }
-  }
-  return rows;
+// The test source, asked for the 16-bit format a run asks for.
+TestSource SourceFor(const SnapshotOptions& options) {
+  BitmapInfoHeader format;
+  std::memset(&format, 0, sizeof format);
+  format.biSize = sizeof format;
+  format.biWidth = options.frame_width;
+  format.biHeight = options.frame_height;
+  format.biPlanes = 1;
+  format.biBitCount = 16;
+  format.biCompression = kBiRgb;
+  TestSource source;
+  source.SetFormat(format);
+  return source;
 }
 
 // A folder of its own for the files the stages write, removed at exit.
@@ -48,12 +47,11 @@ class ScratchFolder {
  public:
   ScratchFolder() {
     char pattern[] = "/tmp/stage-bench-XXXXXX";
-    path_ = mkdtemp(pattern);
+    if (mkdtemp(pattern) == nullptr) std::abort();
+    path_ = pattern;
   }
   ~ScratchFolder() {
-    unlink((path_ + "/frame.bmp").c_str());
-    unlink((path_ + "/written.bmp").c_str());
-    unlink((path_ + "/picture.jpg").c_str());
+    for (const char* name : {"frame.bmp", "written.bmp", "picture.jpg"}) unlink(File(name).c_str());
     rmdir(path_.c_str());
   }
   std::string File(const char* name) const { return path_ + "/" + name; }
@@ -67,21 +65,11 @@ const ScratchFolder& Scratch() {
   return folder;
 }
 
-// A frame file as the capture stage leaves it, loaded as the run loads it.
-FrameBitmap LoadedFrame(int32_t width, int32_t height) {
-  std::vector<uint8_t> rows = Frame555(width, height);
-  BmpPixels pixels{width, height, 16, rows.data(), static_cast<size_t>(width) * 2, true};
-  std::string path = Scratch().File("frame.bmp");
-  if (!WriteBmpFile(path.c_str(), pixels)) std::abort();
-  return LoadFrameBitmap(path.c_str());
-}
-
-// A fresh empty file for each iteration, made and removed outside the timing, as the run has its
-// files made by mkstemps: rewriting one file over and over would measure ext4's flush on truncation
-// of a file with data, which a run never meets.
+// A fresh empty file for each iteration, made and removed outside the timing, as a run has its files
+// made by mkstemps; rewriting one file over and over would time the file system, not the stage.
 class FreshFile {
  public:
-  explicit FreshFile(benchmark::State& state, const char* name) : state_(state), path_(Scratch().File(name)) {
+  FreshFile(benchmark::State& state, const char* name) : state_(state), path_(Scratch().File(name)) {
     state_.PauseTiming();
     int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) close(fd);
@@ -101,27 +89,39 @@ class FreshFile {
   std::string path_;
 };
 
+// The frame file as the capture stage leaves it.
+std::string FrameFile(const SnapshotOptions& options) {
+  std::string path = Scratch().File("frame.bmp");
+  TestSource source = SourceFor(options);
+  if (!source.Grab() || !source.SaveFrame(path.c_str())) std::abort();
+  return path;
+}
+
+void TestSourceGrab(benchmark::State& state) {
+  TestSource source = SourceFor(OptionsFor(state));
+  for (auto _ : state) {
+    if (!source.Grab()) state.SkipWithError("grab failed");
+  }
+}
+
 void BmpWrite(benchmark::State& state) {
-  SnapshotOptions options = OptionsFor(state);
-  std::vector<uint8_t> rows = Frame555(options.frame_width, options.frame_height);
-  BmpPixels pixels{options.frame_width, options.frame_height, 16, rows.data(),
-                   static_cast<size_t>(options.frame_width) * 2, true};
+  TestSource source = SourceFor(OptionsFor(state));
+  if (!source.Grab()) state.SkipWithError("grab failed");
   for (auto _ : state) {
     FreshFile file(state, "written.bmp");
-    if (!WriteBmpFile(file.path(), pixels)) state.SkipWithError("WriteBmpFile failed");
+    if (!source.SaveFrame(file.path())) state.SkipWithError("save failed");
   }
 }
 
 void BmpLoad(benchmark::State& state) {
-  SnapshotOptions options = OptionsFor(state);
-  LoadedFrame(options.frame_width, options.frame_height);
-  std::string path = Scratch().File("frame.bmp");
+  std::string path = FrameFile(OptionsFor(state));
   for (auto _ : state) benchmark::DoNotOptimize(LoadFrameBitmap(path.c_str()));
 }
 
+// Font lookup, FreeType, the clock and the drawing: everything a run's caption costs.
 void Caption(benchmark::State& state) {
   SnapshotOptions options = OptionsFor(state);
-  FrameBitmap frame = LoadedFrame(options.frame_width, options.frame_height);
+  FrameBitmap frame = LoadFrameBitmap(FrameFile(options).c_str());
   for (auto _ : state) {
     DrawTimestampCaption(frame, options);
     benchmark::ClobberMemory();
@@ -129,8 +129,7 @@ void Caption(benchmark::State& state) {
 }
 
 void Encode(benchmark::State& state) {
-  SnapshotOptions options = OptionsFor(state);
-  FrameBitmap frame = LoadedFrame(options.frame_width, options.frame_height);
+  FrameBitmap frame = LoadFrameBitmap(FrameFile(OptionsFor(state)).c_str());
   for (auto _ : state) {
     FreshFile file(state, "picture.jpg");
     EncodeJpegFile(frame, file.path());
@@ -143,6 +142,7 @@ void FrameSizes(benchmark::internal::Benchmark* benchmark) {
 
 }  // namespace
 
+BENCHMARK(TestSourceGrab)->Apply(FrameSizes);
 BENCHMARK(BmpWrite)->Apply(FrameSizes);
 BENCHMARK(BmpLoad)->Apply(FrameSizes);
 BENCHMARK(Caption)->Apply(FrameSizes);
