@@ -111,8 +111,9 @@ TEST_P(VividSizes, EverySizeComesBackAsVividDeliversIt) {
   ExpectVividColourBars(picture, c.run);
   if (!c.caption) ExpectTextAtTheTop(picture, c.run);
   // The caption goes by the requested height: at the bottom when vivid delivered that height.
-  if (c.caption && c.height == 480)
+  if (c.caption && c.height == 480) {
     EXPECT_GT(DarkInWhiteBar(picture, picture.height - 30, picture.height), 50) << c.run << ": no caption";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, VividSizes,
