@@ -32,7 +32,7 @@ TEST(OutputFault, UndeliverableResponse) {
       RunningStillcam run({"STILLCAM_DEVICE=test", std::string("QUERY_STRING=") + query, "TMPDIR=" + tmp.path()}, start);
       if (c.read_before_close >= 0) {
         run.ReadStdout(static_cast<size_t>(c.read_before_close));
-        ASSERT_TRUE(WaitUntilBlocked(run.pid())) << c.name << ": the picture fits in the pipe; the run never waited";
+        ASSERT_TRUE(WaitUntilBlocked(run.pid(), run.stdout_fd())) << c.name << ": the picture fits in the pipe; the run never waited";
         run.CloseStdout();
       }
       ProcessResult result = run.Finish();

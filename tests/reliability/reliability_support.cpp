@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -168,13 +169,15 @@ ProcessResult RunningStillcam::Finish(std::chrono::seconds bound) {
   return result;
 }
 
-bool WaitUntilBlocked(pid_t pid, std::chrono::seconds bound) {
+bool WaitUntilBlocked(pid_t pid, int pipe_fd, std::chrono::seconds bound) {
   const auto deadline = Clock::now() + bound;
   int settled = 0;
   while (Clock::now() < deadline) {
     std::string state = ProcessState(pid);
     if (state.empty() || state == "Z") return false;
-    settled = (state == "S") ? settled + 1 : 0;
+    int unread = 0;
+    const bool pipe_holds_bytes = ioctl(pipe_fd, FIONREAD, &unread) == 0 && unread > 0;
+    settled = (state == "S" && pipe_holds_bytes) ? settled + 1 : 0;
     // Sleeping across several looks: waiting for good, not in a passing system call.
     if (settled >= 10) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -53,9 +53,10 @@ class RunningStillcam {
   bool hung_ = false;
 };
 
-// Waits until the process is blocked: its state in /proc is sleeping ("S") for a while. False if it
-// ended or never settled within the bound.
-bool WaitUntilBlocked(pid_t pid, std::chrono::seconds bound = std::chrono::seconds(20));
+// Waits until the process is blocked writing its response: its state in /proc is sleeping ("S") for
+// a while and its stdout pipe (read end pipe_fd) holds unread bytes. False if it ended or never
+// settled within the bound.
+bool WaitUntilBlocked(pid_t pid, int pipe_fd, std::chrono::seconds bound = std::chrono::seconds(20));
 
 // Files of the run still lying in folder (names starting "stillcam-").
 std::vector<std::string> RunFilesIn(const std::string& folder);

@@ -92,7 +92,7 @@ TEST(TemporaryFiles, LiveRunFilesArePrivateAndNew) {
   start.pipe_capacity = 4096;
   start.clear_umask = true;
   RunningStillcam run({"STILLCAM_DEVICE=test", "QUERY_STRING=large&timestamp", "TMPDIR=" + tmp.path()}, start);
-  ASSERT_TRUE(WaitUntilBlocked(run.pid())) << "the run did not wait on the full pipe";
+  ASSERT_TRUE(WaitUntilBlocked(run.pid(), run.stdout_fd())) << "the run did not wait on the full pipe";
 
   std::vector<std::string> names = RunFilesIn(tmp.path());
   ASSERT_EQ(names.size(), 2u);

@@ -20,7 +20,7 @@ TEST(Termination, WhileTheResponseWaitsForTheReader) {
     StartOptions start;
     start.pipe_capacity = 4096;
     RunningStillcam run({"STILLCAM_DEVICE=test", "QUERY_STRING=large&timestamp", "TMPDIR=" + tmp.path()}, start);
-    ASSERT_TRUE(WaitUntilBlocked(run.pid())) << "the run did not wait";
+    ASSERT_TRUE(WaitUntilBlocked(run.pid(), run.stdout_fd())) << "the run did not wait";
     ASSERT_EQ(RunFilesIn(tmp.path()).size(), 2u);
     kill(run.pid(), signal_number);
     ProcessResult result = run.Finish(seconds(10));
