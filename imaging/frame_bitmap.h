@@ -2,7 +2,32 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <vector>
+
+// An allocator whose resize leaves new bytes uninitialised: the pixel buffer is filled by a read
+// straight away, and zeroing it first costs more than the read itself.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+  template <typename U>
+  struct rebind {
+    using other = UninitializedAllocator<U>;
+  };
+  UninitializedAllocator() = default;
+  template <typename U>
+  UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* place) noexcept {
+    ::new (static_cast<void*>(place)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* place, Args&&... args) {
+    ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+  }
+};
+
+using PixelBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 
 // The frame as loaded from the frame file, in the file's own pixel format: the pixel data is kept
 // exactly as the file stores it (rows padded to 4 bytes, bottom-up or top-down), so that the caption
@@ -11,7 +36,7 @@ struct FrameBitmap {
   int32_t width = 0;
   int32_t height = 0;
   uint16_t bits_per_pixel = 0;  // 1, 4, 8 (palette), 16, 24 or 32
-  std::vector<uint8_t> pixels;
+  PixelBuffer pixels;
   size_t stride = 0;       // bytes from one stored row to the next
   bool bottom_up = true;   // pixels begin with the bottom row, as most BMP files store them
   // Where red, green and blue sit in a 16- or 32-bit pixel (little-endian value); contiguous, non-zero.

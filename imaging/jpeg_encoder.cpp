@@ -21,8 +21,9 @@ namespace {
 constexpr int kQuality = 85;
 // libjpeg consumes 16 rows at a time with 4:2:0 sampling; handing it that many saves calls.
 constexpr int kRowsPerBatch = 16;
-// A 640x480 picture usually fits, so that the file gets one write.
-constexpr size_t kOutputBlock = 128 * 1024;
+// A 640x480 picture usually fits, so that the file gets one write; below malloc's mmap threshold,
+// so that the buffer costs no mapping.
+constexpr size_t kOutputBlock = 64 * 1024;
 
 // How the frame's rows reach libjpeg. libjpeg-turbo reads 24-bit and 8-bit-per-channel 32-bit rows
 // as they are (its extended colour spaces), which saves a copy of every row; other layouts are
@@ -297,8 +298,8 @@ void EncodeJpegFile(const FrameBitmap& frame, const char* path) {
     RowSource rows(frame);
     // Wider frames than libjpeg takes fail before the first row, so the buffer never needs more.
     size_t buffered_width = frame.width < JPEG_MAX_DIMENSION ? static_cast<size_t>(frame.width) : JPEG_MAX_DIMENSION;
-    std::vector<uint8_t> scratch(rows.converts() ? buffered_width * 4 * kRowsPerBatch : 0);
-    std::vector<uint8_t> output(kOutputBlock);
+    PixelBuffer scratch(rows.converts() ? buffered_width * 4 * kRowsPerBatch : 0);
+    PixelBuffer output(kOutputBlock);
     Compression compression;
     compression.destination.fd = file.fd();
     compression.destination.buffer = output.data();
