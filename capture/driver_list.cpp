@@ -16,7 +16,8 @@ namespace {
 long VideoNodeNumber(const char* name) {
   if (std::strncmp(name, "video", 5) != 0) return -1;
   const char* digits = name + 5;
-  if (*digits == '\0' || std::strspn(digits, "0123456789") != std::strlen(digits) || std::strlen(digits) > 6) return -1;
+  if (*digits == '\0' || std::strspn(digits, "0123456789") != std::strlen(digits) || std::strlen(digits) > 6)
+    return -1;
   return std::strtol(digits, nullptr, 10);
 }
 
@@ -29,13 +30,15 @@ bool CapturesVideo(const V4l2Io& io, const std::string& path) {
   while (result != 0 && errno == EINTR);
   io.Close(fd);
   if (result != 0) return false;
-  uint32_t caps = capability.capabilities & V4L2_CAP_DEVICE_CAPS ? capability.device_caps : capability.capabilities;
+  uint32_t caps =
+      capability.capabilities & V4L2_CAP_DEVICE_CAPS ? capability.device_caps : capability.capabilities;
   return (caps & V4L2_CAP_VIDEO_CAPTURE) != 0;
 }
 
 }  // namespace
 
-std::vector<std::string> ListVideoCaptureNodes(const V4l2Io& io, const std::string& device_folder, size_t wanted) {
+std::vector<std::string> ListVideoCaptureNodes(const V4l2Io& io, const std::string& device_folder,
+                                               size_t wanted) {
   std::vector<std::pair<long, std::string>> numbered;
   std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(device_folder.c_str()), closedir);
   if (!folder) return {};

@@ -25,14 +25,17 @@ CaptureDrivers CaptureDriversFromEnvironment() {
   if (const char* device = std::getenv("STILLCAM_DEVICE"); device != nullptr && device[0] != '\0')
     drivers.driver_1 = device;
   if (const char* skip = std::getenv("STILLCAM_SKIP_FRAMES");
-      skip != nullptr && skip[0] != '\0' && std::strlen(skip) <= 3 && std::strspn(skip, "0123456789") == std::strlen(skip))
+      skip != nullptr && skip[0] != '\0' && std::strlen(skip) <= 3 &&
+      std::strspn(skip, "0123456789") == std::strlen(skip))
     drivers.warm_up_frames = std::min(std::atoi(skip), kMostWarmUpFrames);
   return drivers;
 }
 
-FrameGrab::FrameGrab() : FrameGrab(CaptureDriversFromEnvironment(), EnvironmentSays("STILLCAM_VERBOSE", "1")) {}
+FrameGrab::FrameGrab()
+    : FrameGrab(CaptureDriversFromEnvironment(), EnvironmentSays("STILLCAM_VERBOSE", "1")) {}
 
-FrameGrab::FrameGrab(CaptureDrivers drivers, bool verbose) : drivers_(std::move(drivers)), verbose_(verbose) {}
+FrameGrab::FrameGrab(CaptureDrivers drivers, bool verbose)
+    : drivers_(std::move(drivers)), verbose_(verbose) {}
 
 bool FrameGrab::Quietly(bool result) const {
   if (!result && verbose_) {
@@ -43,8 +46,8 @@ bool FrameGrab::Quietly(bool result) const {
 }
 
 bool FrameGrab::Open(const SnapshotOptions& options) {
-  window_ = CreateCaptureWindow(kWindowName, kCaptureWindowStyle, 0, 0, options.frame_width, options.frame_height,
-                                kDesktopWindow, kCaptureWindowId, drivers_);
+  window_ = CreateCaptureWindow(kWindowName, kCaptureWindowStyle, 0, 0, options.frame_width,
+                                options.frame_height, kDesktopWindow, kCaptureWindowId, drivers_);
   if (!window_) return Quietly(false);
   return Quietly(CapDriverConnect(*window_, kCameraDriver));
 }

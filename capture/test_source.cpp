@@ -37,7 +37,8 @@ void TestSource::SetFormat(const BitmapInfoHeader& wanted) {
 
 bool TestSource::Grab() {
   if (width_ <= 0 || height_ <= 0 || width_ > kLargestSide || height_ > kLargestSide)
-    return Fail("test source: cannot draw a frame of " + std::to_string(width_) + "x" + std::to_string(height_));
+    return Fail("test source: cannot draw a frame of " + std::to_string(width_) + "x" +
+                std::to_string(height_));
   const size_t pixel_bytes = bits_per_pixel_ / 8;
   bar_row_.resize(static_cast<size_t>(width_) * pixel_bytes);
   band_row_.resize(bar_row_.size());

@@ -31,9 +31,12 @@ void SleepMilliseconds(int ms) {
 
 uint16_t BitsPerPixel(uint32_t pixel_format) {
   switch (pixel_format) {
-    case V4L2_PIX_FMT_RGB555: return 16;  // xrrrrrgg gggbbbbb little-endian: the BMP 5-5-5 layout
-    case V4L2_PIX_FMT_BGR24: return 24;   // blue, green, red: the BMP 24-bit layout
-    default: return 0;
+    case V4L2_PIX_FMT_RGB555:
+      return 16;  // xrrrrrgg gggbbbbb little-endian: the BMP 5-5-5 layout
+    case V4L2_PIX_FMT_BGR24:
+      return 24;  // blue, green, red: the BMP 24-bit layout
+    default:
+      return 0;
   }
 }
 
@@ -141,7 +144,8 @@ bool V4l2Source::Connect() {
   if (!LockDevice()) return false;
   v4l2_capability capability{};
   if (!Io(VIDIOC_QUERYCAP, &capability)) return FailWithErrno("not a V4L2 device");
-  uint32_t caps = capability.capabilities & V4L2_CAP_DEVICE_CAPS ? capability.device_caps : capability.capabilities;
+  uint32_t caps =
+      capability.capabilities & V4L2_CAP_DEVICE_CAPS ? capability.device_caps : capability.capabilities;
   if (!(caps & V4L2_CAP_VIDEO_CAPTURE)) return Fail(path_ + ": cannot capture video");
   if (!(caps & V4L2_CAP_STREAMING)) return Fail(path_ + ": does not offer streaming capture");
   if (io_.Wrap(fd_) != fd_) return FailWithErrno("libv4l2 cannot take the device");
@@ -156,7 +160,8 @@ bool V4l2Source::LockDevice() {
     if (errno != EWOULDBLOCK) return Fail(path_ + ": cannot lock: " + std::strerror(errno));
     int left = MillisecondsUntil(deadline);
     if (left == 0)
-      return Fail(path_ + ": still in use by another request after " + std::to_string(timeouts_.lock_ms) + " ms");
+      return Fail(path_ + ": still in use by another request after " + std::to_string(timeouts_.lock_ms) +
+                  " ms");
     SleepMilliseconds(std::min(left, kLockRetryMs));
   }
 }
@@ -193,7 +198,8 @@ bool V4l2Source::ReadFormat() {
 void V4l2Source::AskFastestFrameRate() {
   v4l2_streamparm parameters{};
   parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  if (!Io(VIDIOC_G_PARM, &parameters) || !(parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME)) return;
+  if (!Io(VIDIOC_G_PARM, &parameters) || !(parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME))
+    return;
   v4l2_fract& current = parameters.parm.capture.timeperframe;
   auto faster = [](const v4l2_fract& a, const v4l2_fract& b) {
     return uint64_t{a.numerator} * b.denominator < uint64_t{b.numerator} * a.denominator;
@@ -205,7 +211,8 @@ void V4l2Source::AskFastestFrameRate() {
   interval.pixel_format = format_.fmt.pix.pixelformat;
   interval.width = format_.fmt.pix.width;
   interval.height = format_.fmt.pix.height;
-  for (bool first = true; interval.index < 64 && Io(VIDIOC_ENUM_FRAMEINTERVALS, &interval); ++interval.index) {
+  for (bool first = true; interval.index < 64 && Io(VIDIOC_ENUM_FRAMEINTERVALS, &interval);
+       ++interval.index) {
     const v4l2_fract offered =
         interval.type == V4L2_FRMIVAL_TYPE_DISCRETE ? interval.discrete : interval.stepwise.min;
     if (offered.numerator == 0 || offered.denominator == 0) continue;
@@ -223,7 +230,8 @@ bool V4l2Source::Grab() {
   const v4l2_pix_format& pix = format_.fmt.pix;
   const uint16_t bits = BitsPerPixel(pix.pixelformat);
   if (bits == 0 && format_refused_busy_) return Fail(path_ + ": busy: another program is streaming from it");
-  if (bits == 0) return Fail(path_ + ": delivers " + FourCc(pix.pixelformat) + " frames, which cannot be stored");
+  if (bits == 0)
+    return Fail(path_ + ": delivers " + FourCc(pix.pixelformat) + " frames, which cannot be stored");
   const size_t row_bytes = size_t{pix.width} * (bits / 8);
   if (pix.width == 0 || pix.height == 0 || pix.bytesperline < row_bytes)
     return Fail(path_ + ": reports an impossible frame layout");
@@ -240,8 +248,7 @@ bool V4l2Source::Grab() {
   Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeouts_.frame_ms);
   for (;;) {
     const int left = MillisecondsUntil(deadline);
-    if (left == 0)
-      return Fail(path_ + ": no frame within " + std::to_string(timeouts_.frame_ms) + " ms");
+    if (left == 0) return Fail(path_ + ": no frame within " + std::to_string(timeouts_.frame_ms) + " ms");
     pollfd wait{fd_, POLLIN, 0};
     int ready = io_.Poll(&wait, 1, left);
     if (ready < 0 && errno != EINTR) return FailWithErrno("poll");
@@ -250,7 +257,8 @@ bool V4l2Source::Grab() {
     v4l2_buffer buffer = StreamBuffers::Describe(0);
     if (!Io(VIDIOC_DQBUF, &buffer)) {
       if (errno != EAGAIN) return FailWithErrno("VIDIOC_DQBUF");
-      if (wait.revents & (POLLERR | POLLHUP | POLLNVAL)) return Fail(path_ + ": the device reports a stream error");
+      if (wait.revents & (POLLERR | POLLHUP | POLLNVAL))
+        return Fail(path_ + ": the device reports a stream error");
       continue;
     }
     const uint8_t* data = stream.Data(buffer);
@@ -274,8 +282,13 @@ bool V4l2Source::Grab() {
 bool V4l2Source::SaveFrame(const char* path) {
   if (frame_.empty()) return Fail(path_ + ": no frame taken");
   const v4l2_pix_format& pix = format_.fmt.pix;
-  BmpPixels pixels{static_cast<int32_t>(pix.width), static_cast<int32_t>(pix.height), BitsPerPixel(pix.pixelformat),
-                   frame_.data(), pix.bytesperline, true};
-  if (!WriteBmpFile(path, pixels)) return Fail(std::string("cannot write the frame file: ") + std::strerror(errno));
+  BmpPixels pixels{static_cast<int32_t>(pix.width),
+                   static_cast<int32_t>(pix.height),
+                   BitsPerPixel(pix.pixelformat),
+                   frame_.data(),
+                   pix.bytesperline,
+                   true};
+  if (!WriteBmpFile(path, pixels))
+    return Fail(std::string("cannot write the frame file: ") + std::strerror(errno));
   return true;
 }

@@ -48,5 +48,5 @@ class V4l2Source final : public FrameSource {
   v4l2_format format_{};
   bool format_known_ = false;
   bool format_refused_busy_ = false;  // another program streams, outside the lock stillcam takes
-  std::vector<uint8_t> frame_;  // the last frame taken, rows top-down as the device delivers them
+  std::vector<uint8_t> frame_;        // the last frame taken, rows top-down as the device delivers them
 };

@@ -15,14 +15,16 @@ bool Fail(CaptureWindow& window, std::string why) {
   return false;
 }
 
-std::unique_ptr<FrameSource> ConnectV4l2(const CaptureDrivers& drivers, const std::string& path, std::string& why) {
+std::unique_ptr<FrameSource> ConnectV4l2(const CaptureDrivers& drivers, const std::string& path,
+                                         std::string& why) {
   auto source = std::make_unique<V4l2Source>(*drivers.io, path, drivers.timeouts, drivers.warm_up_frames);
   if (source->Connect()) return source;
   why = source->failure();
   return nullptr;
 }
 
-std::unique_ptr<FrameSource> ConnectNamed(const CaptureDrivers& drivers, const std::string& name, std::string& why) {
+std::unique_ptr<FrameSource> ConnectNamed(const CaptureDrivers& drivers, const std::string& name,
+                                          std::string& why) {
   if (name == "test") return std::make_unique<TestSource>();
   constexpr std::string_view kFilePrefix = "file:";
   if (name.starts_with(kFilePrefix)) {
@@ -37,7 +39,8 @@ std::unique_ptr<FrameSource> ConnectNamed(const CaptureDrivers& drivers, const s
 }  // namespace
 
 std::unique_ptr<CaptureWindow> CreateCaptureWindow(const char* name, uint32_t style, int x, int y, int width,
-                                                   int height, WindowHandle parent, int id, CaptureDrivers drivers) {
+                                                   int height, WindowHandle parent, int id,
+                                                   CaptureDrivers drivers) {
   if (width <= 0 || height <= 0 || parent == 0) return nullptr;
   auto window = std::make_unique<CaptureWindow>();
   window->name = name;

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "capture/frame_source.h"
-#include "capture/v4l2_source.h"
 #include "capture/v4l2_io.h"
+#include "capture/v4l2_source.h"
 
 // VideoCapture: the capture window and its five operations, each answering true for success and
 // false for failure, standing in on Linux for the capture library the program was written against.
@@ -49,7 +49,8 @@ struct CaptureWindow {
 
 // Null for a window that cannot be made (no size).
 std::unique_ptr<CaptureWindow> CreateCaptureWindow(const char* name, uint32_t style, int x, int y, int width,
-                                                   int height, WindowHandle parent, int id, CaptureDrivers drivers);
+                                                   int height, WindowHandle parent, int id,
+                                                   CaptureDrivers drivers);
 
 bool CapDriverConnect(CaptureWindow& window, int driver_index);
 // format points at a bitmap info header of size bytes.

@@ -5,8 +5,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -86,7 +86,8 @@ bool WriteRows(const char* path, int32_t width, int32_t height, uint16_t bits_pe
     const uint8_t* pixels = row(file_row);
     // Rows that follow each other in memory go out as one piece.
     iovec& last = vectors.back();
-    if (padding == 0 && vectors.size() > 1 && static_cast<const uint8_t*>(last.iov_base) + last.iov_len == pixels) {
+    if (padding == 0 && vectors.size() > 1 &&
+        static_cast<const uint8_t*>(last.iov_base) + last.iov_len == pixels) {
       last.iov_len += row_bytes;
     } else {
       vectors.push_back({const_cast<uint8_t*>(pixels), row_bytes});
@@ -142,5 +143,6 @@ bool WriteBmpRows(const char* path, int32_t width, int32_t height, uint16_t bits
       return false;
     }
   }
-  return WriteRows(path, width, height, bits_per_pixel, [&](size_t file_row) { return bottom_up_rows[file_row]; });
+  return WriteRows(path, width, height, bits_per_pixel,
+                   [&](size_t file_row) { return bottom_up_rows[file_row]; });
 }

@@ -83,15 +83,16 @@ TEST_P(BmpWriterLayout, HeadersRowsAndPaddingAreStandard) {
   EXPECT_EQ(status.st_mode & 0777, 0600u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, BmpWriterLayout,
-    testing::Values(LayoutCase{"Rgb555Aligned", 4, 3, 16, 8, false, 8},
-                    LayoutCase{"Rgb555OddWidthPadded", 3, 2, 16, 6, false, 8},
-                    LayoutCase{"Bgr24Padded", 3, 3, 24, 9, false, 12},
-                    LayoutCase{"Bgr24TopDownWithStride", 5, 4, 24, 16, true, 16},
-                    LayoutCase{"Rgb555TopDownAligned", 2, 5, 16, 4, true, 4},
-                    LayoutCase{"OnePixel", 1, 1, 24, 3, false, 4}),
-    [](const testing::TestParamInfo<LayoutCase>& test) { return std::string(test.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, BmpWriterLayout,
+                         testing::Values(LayoutCase{"Rgb555Aligned", 4, 3, 16, 8, false, 8},
+                                         LayoutCase{"Rgb555OddWidthPadded", 3, 2, 16, 6, false, 8},
+                                         LayoutCase{"Bgr24Padded", 3, 3, 24, 9, false, 12},
+                                         LayoutCase{"Bgr24TopDownWithStride", 5, 4, 24, 16, true, 16},
+                                         LayoutCase{"Rgb555TopDownAligned", 2, 5, 16, 4, true, 4},
+                                         LayoutCase{"OnePixel", 1, 1, 24, 3, false, 4}),
+                         [](const testing::TestParamInfo<LayoutCase>& test) {
+                           return std::string(test.param.name);
+                         });
 
 // What the writer stores, the loader reads back pixel for pixel, at both depths and either row order.
 TEST(BmpWriter, TheLoaderReadsBackEveryPixel) {
@@ -120,7 +121,8 @@ TEST(BmpWriter, TheLoaderReadsBackEveryPixel) {
       }
       TempFolder folder;
       const std::string path = folder.path() + "/frame.bmp";
-      ASSERT_TRUE(WriteBmpFile(path.c_str(), BmpPixels{width, height, bits, memory.data(), stride, top_down}));
+      ASSERT_TRUE(
+          WriteBmpFile(path.c_str(), BmpPixels{width, height, bits, memory.data(), stride, top_down}));
       FrameBitmap frame = LoadFrameBitmap(path.c_str());
       ASSERT_EQ(frame.width, width);
       ASSERT_EQ(frame.height, height);
@@ -186,7 +188,7 @@ TEST(BmpWriter, RefusesWhatItCannotDescribe) {
       {2, -2, 16, memory.data(), 4, false},  // negative height
       {2, 2, 32, memory.data(), 8, false},   // depth not offered
       {2, 2, 8, memory.data(), 2, false},
-      {2, 2, 24, memory.data(), 5, false},   // stride shorter than a row
+      {2, 2, 24, memory.data(), 5, false},  // stride shorter than a row
       {2, 2, 16, nullptr, 4, false},
       {40000, 1, 24, memory.data(), 120000, false},  // larger than a BMP of ours may be
   };

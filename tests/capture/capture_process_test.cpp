@@ -1,12 +1,11 @@
 // The built program with the capture sources it offers without a camera: the test source at every
 // size, a file source, and a request waiting for the device while another one holds it.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -40,8 +39,8 @@ class TestSourcePicture : public testing::TestWithParam<SizeCase> {};
 TEST_P(TestSourcePicture, ComesBackAtTheRequestedSizeRightWayRound) {
   const SizeCase& c = GetParam();
   TempFolder tmp;
-  DecodedJpeg picture =
-      Picture(RunStillcam({"STILLCAM_DEVICE=test", std::string("QUERY_STRING=") + c.query, "TMPDIR=" + tmp.path()}));
+  DecodedJpeg picture = Picture(
+      RunStillcam({"STILLCAM_DEVICE=test", std::string("QUERY_STRING=") + c.query, "TMPDIR=" + tmp.path()}));
   ASSERT_TRUE(picture.ok) << picture.error;
   EXPECT_EQ(picture.width, c.width);
   EXPECT_EQ(picture.height, c.height);
@@ -138,7 +137,8 @@ class DeviceInUse : public testing::Test {
   ~DeviceInUse() override { close(lock_); }
 
   std::vector<std::string> Env() {
-    return {"STILLCAM_DEVICE=" + device_, "STILLCAM_VERBOSE=1", "QUERY_STRING=large", "TMPDIR=" + tmp_.path()};
+    return {"STILLCAM_DEVICE=" + device_, "STILLCAM_VERBOSE=1", "QUERY_STRING=large",
+            "TMPDIR=" + tmp_.path()};
   }
 
   TempFolder folder_;

@@ -17,9 +17,12 @@ int Failure(int error) {
 
 uint32_t BytesPerPixel(uint32_t pixel_format) {
   switch (pixel_format) {
-    case V4L2_PIX_FMT_RGB555: return 2;
-    case V4L2_PIX_FMT_BGR24: return 3;
-    default: return 2;  // YUYV and friends
+    case V4L2_PIX_FMT_RGB555:
+      return 2;
+    case V4L2_PIX_FMT_BGR24:
+      return 3;
+    default:
+      return 2;  // YUYV and friends
   }
 }
 
@@ -108,7 +111,9 @@ int FakeCamera::Poll(pollfd* fds, nfds_t, int timeout_ms) const {
   return 1;
 }
 
-int FakeCamera::Ioctl(int fd, unsigned long request, void* arg) const { return self().IoctlRecorded(fd, request, arg); }
+int FakeCamera::Ioctl(int fd, unsigned long request, void* arg) const {
+  return self().IoctlRecorded(fd, request, arg);
+}
 
 void FakeCamera::FillFrame(std::vector<uint8_t>& buffer, uint8_t label) const {
   const uint32_t bytes = BytesPerPixel(current.pixelformat);
@@ -151,8 +156,9 @@ int FakeCamera::IoctlRecorded(int fd, unsigned long request, void* arg) {
       current.height = wanted.height;
       uint64_t best = UINT64_MAX;
       for (auto [w, h] : sizes) {
-        uint64_t distance = uint64_t(std::abs(int64_t(w) - wanted.width)) * std::abs(int64_t(h) - wanted.height) +
-                            std::abs(int64_t(w) - wanted.width) + std::abs(int64_t(h) - wanted.height);
+        uint64_t distance =
+            uint64_t(std::abs(int64_t(w) - wanted.width)) * std::abs(int64_t(h) - wanted.height) +
+            std::abs(int64_t(w) - wanted.width) + std::abs(int64_t(h) - wanted.height);
         if (distance < best) best = distance, current.width = w, current.height = h;
       }
       current.bytesperline = current.width * BytesPerPixel(current.pixelformat);

@@ -3,11 +3,10 @@
 #include "capture/v4l2_source.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 
@@ -211,10 +210,21 @@ TEST_F(V4l2SourceTest, FailuresAreQuietAndGiveEverythingBack) {
        "another program is streaming"},
       {"stream refused", [](FakeCamera& c) { c.streamon_errno = EIO; }, "VIDIOC_STREAMON"},
       {"silent", [](FakeCamera&) {}, "no frame within 200 ms"},
-      {"only flagged buffers", [](FakeCamera& c) { c.script.assign(50, {Step::kFlaggedFrame, 0}); }, "no frame within"},
-      {"warm-up then silence", [](FakeCamera& c) { c.script = {{Step::kFrame, 0}, {Step::kSilence, 0}}; },
+      {"only flagged buffers",
+       [](FakeCamera& c) {
+         c.script.assign(50, {Step::kFlaggedFrame, 0});
+       },
        "no frame within"},
-      {"unplugged", [](FakeCamera& c) { c.script = {{Step::kFrame, 0}, {Step::kGone, 0}}; }, "went away"},
+      {"warm-up then silence",
+       [](FakeCamera& c) {
+         c.script = {{Step::kFrame, 0}, {Step::kSilence, 0}};
+       },
+       "no frame within"},
+      {"unplugged",
+       [](FakeCamera& c) {
+         c.script = {{Step::kFrame, 0}, {Step::kGone, 0}};
+       },
+       "went away"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

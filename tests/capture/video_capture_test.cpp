@@ -2,10 +2,9 @@
 // sequence connect / format / grab / save / disconnect.
 #include "capture/video_capture.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "capture/driver_list.h"
 #include "capture/frame_grab.h"

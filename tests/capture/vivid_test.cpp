@@ -24,10 +24,10 @@ class VividGuestRun : public testing::Environment {
     results = std::make_unique<TempFolder>();
     std::vector<std::string> env;
     for (char** variable = environ; *variable != nullptr; ++variable) env.emplace_back(*variable);
-    ProcessResult run = RunProcess(
-        "/bin/bash",
-        {STILLCAM_SOURCE_DIR "/tests/capture/vivid/run-guest.sh", STILLCAM_BINARY, VIVID_CACHE_DIR, results->path()},
-        env);
+    ProcessResult run = RunProcess("/bin/bash",
+                                   {STILLCAM_SOURCE_DIR "/tests/capture/vivid/run-guest.sh", STILLCAM_BINARY,
+                                    VIVID_CACHE_DIR, results->path()},
+                                   env);
     status = run.exit_status;
     log = run.out + run.err;
     if (status == 0) {
@@ -53,7 +53,9 @@ class VividGuest : public testing::Test {
     ASSERT_EQ(guest->status, 0) << "the vivid guest failed:\n" << guest->log;
   }
 
-  static std::string Result(const std::string& name) { return ReadFileBytes(guest->results->path() + "/" + name); }
+  static std::string Result(const std::string& name) {
+    return ReadFileBytes(guest->results->path() + "/" + name);
+  }
 
   // What one request in the guest sent back, decoded, after checking that it ended well and left nothing.
   static DecodedJpeg Picture(const std::string& name) {
@@ -116,13 +118,13 @@ TEST_P(VividSizes, EverySizeComesBackAsVividDeliversIt) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Requests, VividSizes,
-                         testing::Values(SizeCase{"small", false, 320, 180}, SizeCase{"small_caption", true, 320, 180},
-                                         SizeCase{"medium", false, 320, 180},
-                                         SizeCase{"medium_caption", true, 320, 180},
-                                         SizeCase{"large", false, 640, 480}, SizeCase{"large_caption", true, 640, 480},
-                                         SizeCase{"large_no_warm_up", false, 640, 480}),
-                         [](const testing::TestParamInfo<SizeCase>& test) { return std::string(test.param.run); });
+INSTANTIATE_TEST_SUITE_P(
+    Requests, VividSizes,
+    testing::Values(SizeCase{"small", false, 320, 180}, SizeCase{"small_caption", true, 320, 180},
+                    SizeCase{"medium", false, 320, 180}, SizeCase{"medium_caption", true, 320, 180},
+                    SizeCase{"large", false, 640, 480}, SizeCase{"large_caption", true, 640, 480},
+                    SizeCase{"large_no_warm_up", false, 640, 480}),
+    [](const testing::TestParamInfo<SizeCase>& test) { return std::string(test.param.run); });
 
 TEST_F(VividGuest, ThreeSimultaneousRequestsTakeTurnsAndAllSucceed) {
   const struct {
