@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -261,50 +262,54 @@ TEST_F(V4l2SourceTest, ConnectRefusesWhatCannotStreamVideo) {
 class LockHolder {
  public:
   LockHolder(const std::string& path, int hold_ms) {
-    int ready[2];
-    EXPECT_EQ(pipe(ready), 0);
+    int pipe_fds[2];
+    EXPECT_EQ(pipe(pipe_fds), 0);
     pid_ = fork();
     if (pid_ == 0) {
       int fd = open(path.c_str(), O_RDONLY);
       flock(fd, LOCK_EX);
-      char byte = 1;
-      if (write(ready[1], &byte, 1) != 1) _exit(1);
+      const char held = 'h', letting_go = 'l';
+      if (write(pipe_fds[1], &held, 1) != 1) _exit(1);
       usleep(hold_ms * 1000);
+      // Said before the lock goes, so whoever gets the lock next finds it said.
+      if (write(pipe_fds[1], &letting_go, 1) != 1) _exit(1);
       _exit(0);
     }
-    close(ready[1]);
+    close(pipe_fds[1]);
+    said_ = pipe_fds[0];
     char byte = 0;
-    EXPECT_EQ(read(ready[0], &byte, 1), 1);
-    close(ready[0]);
+    EXPECT_EQ(read(said_, &byte, 1), 1);
+    fcntl(said_, F_SETFL, O_NONBLOCK);
   }
-  ~LockHolder() { Wait(); }
-  // True once the holder has finished and so let go of the lock.
-  bool Finished() {
-    if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == pid_) pid_ = -1;
-    return pid_ < 0;
+  ~LockHolder() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    close(said_);
   }
-  void Wait() {
-    if (pid_ > 0) waitpid(pid_, nullptr, 0);
-    pid_ = -1;
+  // True once the holder has begun to let go of the lock.
+  bool LettingGo() {
+    char byte = 0;
+    return read(said_, &byte, 1) == 1;
   }
 
  private:
   pid_t pid_ = -1;
+  int said_ = -1;
 };
 
 TEST_F(V4l2SourceTest, ARequestWaitsForTheOneInProgress) {
   LockHolder holder(node_, 150);
   V4l2Source source(camera_, node_, V4l2Timeouts{200, 5000}, 0);
   ASSERT_TRUE(source.Connect()) << source.failure();
-  EXPECT_TRUE(holder.Finished()) << "connected while another process held the device";
+  EXPECT_TRUE(holder.LettingGo()) << "connected while another process held the device";
 }
 
 TEST_F(V4l2SourceTest, ARequestThatWaitsTooLongIsAFailedConnection) {
-  LockHolder holder(node_, 600);
+  LockHolder holder(node_, 10000);
   V4l2Source source(camera_, node_, V4l2Timeouts{200, 100}, 0);
   EXPECT_FALSE(source.Connect());
   EXPECT_NE(source.failure().find("in use by another request"), std::string::npos) << source.failure();
-  EXPECT_FALSE(holder.Finished());
+  EXPECT_FALSE(holder.LettingGo());
 }
 
 TEST_F(V4l2SourceTest, DisconnectLetsTheNextRequestIn) {
