@@ -2,8 +2,9 @@
 # Boots a small Linux guest under qemu with the kernel's vivid driver as a real V4L2 camera, runs
 # stillcam in it as a web server would, and leaves what came back in RESULTS.
 #   run-guest.sh STILLCAM_BINARY CACHE_FOLDER RESULTS_FOLDER
-# The kernel package is downloaded once into CACHE_FOLDER. Exit status 77: the guest cannot be
-# booted on this machine (the reason is on stderr); anything else non-zero is a failure.
+# The kernel package is downloaded once into CACHE_FOLDER. Exit status 77: qemu cannot boot a
+# guest on this machine (the reason is on stderr); anything else non-zero is a failure, a missing
+# tool or kernel package included (scripts/test installs them).
 set -euo pipefail
 
 BINARY=$(realpath "$1")
@@ -12,15 +13,16 @@ RESULTS=$(mkdir -p "$3" && realpath "$3")
 HERE=$(cd "$(dirname "$0")" && pwd)
 
 skip() { echo "vivid guest: SKIPPED: $*" >&2; exit 77; }
+fail() { echo "vivid guest: $*" >&2; exit 1; }
 
 export PATH="$PATH:/usr/sbin:/sbin"  # depmod and modprobe, for a user whose PATH lacks them
 for tool in qemu-system-x86_64 busybox depmod modprobe cpio apt-get apt-cache dpkg-deb ldd timeout v4l2-ctl; do
-  command -v "$tool" >/dev/null || skip "$tool is not installed"
+  command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/deps/test lists it)"
 done
 # The guest has no C library of its own for busybox to use.
 case $(ldd /bin/busybox 2>&1 || true) in
   *"not a dynamic"*) ;;
-  *) skip "/bin/busybox is not the static build (busybox-static)" ;;
+  *) fail "/bin/busybox is not the static build (busybox-static)" ;;
 esac
 
 # The kernel: the image Debian's linux-image-amd64 names, unpacked once with only what the guest needs.
@@ -32,13 +34,13 @@ prepare_kernel() {
     apt-get update -q >/dev/null 2>&1 || true
     package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk "$query")
   fi
-  [ -n "$package" ] || skip "apt-cache does not know linux-image-amd64"
+  [ -n "$package" ] || fail "apt-cache does not know linux-image-amd64"
   version=${package#linux-image-}
   tree="$CACHE/kernel-$version"
   if [ ! -f "$tree/.complete" ]; then
     rm -rf "$tree" "$CACHE"/download
     mkdir -p "$CACHE/download" "$tree"
-    (cd "$CACHE/download" && apt-get download "$package" >&2) || skip "cannot download $package"
+    (cd "$CACHE/download" && apt-get download "$package" >&2) || fail "cannot download $package"
     deb=$(ls "$CACHE"/download/*.deb)
     local m="./lib/modules/$version"
     dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tree" --wildcards \
@@ -70,7 +72,7 @@ done | awk '!seen[$0]++' | while read -r ko; do
   cp "$ko" "$ROOT/modules/$name"
   echo "$name" >>"$ROOT/modules/order"
 done
-grep -q '^vivid.ko$' "$ROOT/modules/order" || { echo "vivid.ko is missing from $MODULE_DIR" >&2; exit 1; }
+grep -q '^vivid.ko$' "$ROOT/modules/order" || fail "vivid.ko is missing from $MODULE_DIR"
 
 copy_with_libraries() {  # PROGRAM DESTINATION
   cp "$1" "$ROOT/$2"
