@@ -68,8 +68,9 @@ PixelSpan ParseHeaders(const uint8_t* head, size_t head_size, uint64_t file_size
   if (compression != kRgb && compression != kBitFields) {
     Fail("unsupported BMP compression " + std::to_string(compression));
   }
-  bool known_depth = compression == kRgb ? (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32)
-                                         : (bits == 16 || bits == 32);
+  bool known_depth = compression == kRgb
+                         ? (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32)
+                         : (bits == 16 || bits == 32);
   if (!known_depth) Fail("unsupported BMP depth of " + std::to_string(bits) + " bits per pixel");
   if (width < 0) Fail("BMP width is negative");
   if (height == INT32_MIN) Fail("BMP height out of range");
@@ -116,7 +117,8 @@ PixelSpan ParseHeaders(const uint8_t* head, size_t head_size, uint64_t file_size
     table_end = table_offset + size_t{entries} * 4;
     if (table_end > head_size) Fail("BMP colour table does not fit");
     frame.palette.assign(capacity, 0);
-    for (uint32_t i = 0; i < entries; ++i) frame.palette[i] = Le32(head + table_offset + size_t{i} * 4) & 0xFFFFFF;
+    for (uint32_t i = 0; i < entries; ++i)
+      frame.palette[i] = Le32(head + table_offset + size_t{i} * 4) & 0xFFFFFF;
   }
   if (pixel_offset < table_end) Fail("BMP colour table does not fit before the pixel data");
 

@@ -1,6 +1,7 @@
 #include "imaging/caption_font.h"
 
 #include <fcntl.h>
+#include <ft2build.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,8 +9,6 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
-
-#include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
 
@@ -40,8 +39,15 @@ std::u32string DecodeText(const std::string& text) {
   size_t i = 0;
   while (i < text.size()) {
     auto lead = static_cast<uint8_t>(text[i]);
-    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-    char32_t value = length == 1 ? lead : length == 2 ? (lead & 0x1F) : length == 3 ? (lead & 0x0F) : (lead & 0x07);
+    size_t length = lead < 0x80           ? 1
+                    : (lead >> 5) == 0x6  ? 2
+                    : (lead >> 4) == 0xE  ? 3
+                    : (lead >> 3) == 0x1E ? 4
+                                          : 0;
+    char32_t value = length == 1   ? lead
+                     : length == 2 ? (lead & 0x1F)
+                     : length == 3 ? (lead & 0x0F)
+                                   : (lead & 0x07);
     bool valid = length != 0 && i + length <= text.size();
     for (size_t k = 1; valid && k < length; ++k) {
       auto next = static_cast<uint8_t>(text[i + k]);
@@ -101,8 +107,8 @@ void MapFontFile(const std::string& path, const std::string& where, void*& file,
 
 struct CaptionFont::Glyph {
   char32_t character;
-  int32_t advance;             // in 26.6 pixels
-  std::vector<InkPixel> ink;   // relative to the pen position on the baseline
+  int32_t advance;            // in 26.6 pixels
+  std::vector<InkPixel> ink;  // relative to the pen position on the baseline
 };
 
 CaptionFont::CaptionFont(const FontFile& file, bool bold) : library_(std::make_unique<Library>()) {
@@ -135,7 +141,8 @@ const CaptionFont::Glyph& CaptionFont::RenderGlyph(char32_t character) {
   FT_UInt index = FT_Get_Char_Index(face, character);
   if (FT_Load_Glyph(face, index, FT_LOAD_TARGET_MONO) != 0) return glyph;  // drawn as nothing, like a space
   if (synthetic_bold_) FT_GlyphSlot_Embolden(face->glyph);
-  if (face->glyph->format != FT_GLYPH_FORMAT_BITMAP && FT_Render_Glyph(face->glyph, FT_RENDER_MODE_MONO) != 0) {
+  if (face->glyph->format != FT_GLYPH_FORMAT_BITMAP &&
+      FT_Render_Glyph(face->glyph, FT_RENDER_MODE_MONO) != 0) {
     return glyph;
   }
   const FT_Bitmap& bitmap = face->glyph->bitmap;
@@ -144,8 +151,9 @@ const CaptionFont::Glyph& CaptionFont::RenderGlyph(char32_t character) {
     const unsigned char* bits = bitmap.buffer + static_cast<ptrdiff_t>(row) * bitmap.pitch;
     for (unsigned column = 0; column < bitmap.width; ++column) {
       // Grey bitmaps come only from embedded strikes; half coverage counts as ink.
-      bool ink = bitmap.pixel_mode == FT_PIXEL_MODE_MONO ? (bits[column / 8] >> (7 - column % 8)) & 1
-                                                         : bitmap.pixel_mode == FT_PIXEL_MODE_GRAY && bits[column] >= 128;
+      bool ink = bitmap.pixel_mode == FT_PIXEL_MODE_MONO
+                     ? (bits[column / 8] >> (7 - column % 8)) & 1
+                     : bitmap.pixel_mode == FT_PIXEL_MODE_GRAY && bits[column] >= 128;
       if (ink) {
         glyph.ink.push_back({face->glyph->bitmap_left + static_cast<int32_t>(column),
                              static_cast<int32_t>(row) - face->glyph->bitmap_top});

@@ -87,7 +87,8 @@ std::string FontconfigMatch(const char* pattern) {
     int result = -1;
     FcPatternPtr found = match(config, wanted, &result);
     unsigned char* found_file = nullptr;
-    if (found != nullptr && result == kFcResultMatch && get_string(found, "file", 0, &found_file) == kFcResultMatch) {
+    if (found != nullptr && result == kFcResultMatch &&
+        get_string(found, "file", 0, &found_file) == kFcResultMatch) {
       file = reinterpret_cast<const char*>(found_file);
     }
     if (found != nullptr) destroy_pattern(found);
@@ -109,6 +110,7 @@ FontFile FindCaptionFont(bool bold) {
   }
   std::string matched = FontconfigMatch(bold ? "sans-serif:bold" : "sans-serif");
   if (!matched.empty()) return {matched, "fontconfig"};
-  throw std::runtime_error("no sans-serif font found: install DejaVu Sans (fonts-dejavu-core) or name a TrueType file "
-                           "in STILLCAM_FONT");
+  throw std::runtime_error(
+      "no sans-serif font found: install DejaVu Sans (fonts-dejavu-core) or name a TrueType file "
+      "in STILLCAM_FONT");
 }

@@ -37,8 +37,8 @@ struct FrameBitmap {
   int32_t height = 0;
   uint16_t bits_per_pixel = 0;  // 1, 4, 8 (palette), 16, 24 or 32
   PixelBuffer pixels;
-  size_t stride = 0;       // bytes from one stored row to the next
-  bool bottom_up = true;   // pixels begin with the bottom row, as most BMP files store them
+  size_t stride = 0;      // bytes from one stored row to the next
+  bool bottom_up = true;  // pixels begin with the bottom row, as most BMP files store them
   // Where red, green and blue sit in a 16- or 32-bit pixel (little-endian value); contiguous, non-zero.
   uint32_t red_mask = 0;
   uint32_t green_mask = 0;
@@ -69,7 +69,8 @@ struct FrameBitmap {
 inline uint8_t WidenChannel(uint32_t value, unsigned bits) {
   if (bits >= 8) return static_cast<uint8_t>(value >> (bits - 8));
   uint32_t wide = 0;
-  for (int shift = 8 - static_cast<int>(bits); shift > -static_cast<int>(bits); shift -= static_cast<int>(bits)) {
+  for (int shift = 8 - static_cast<int>(bits); shift > -static_cast<int>(bits);
+       shift -= static_cast<int>(bits)) {
     wide |= shift >= 0 ? value << shift : value >> -shift;
   }
   return static_cast<uint8_t>(wide);

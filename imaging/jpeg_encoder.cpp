@@ -1,6 +1,8 @@
 #include "imaging/jpeg_encoder.h"
 
 #include <fcntl.h>
+#include <jerror.h>
+#include <jpeglib.h>
 #include <unistd.h>
 
 #include <array>
@@ -12,9 +14,6 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include <jerror.h>
-#include <jpeglib.h>
 
 namespace {
 
@@ -81,11 +80,13 @@ class RowSource {
         break;
       case Kind::kMasked:
         for (size_t x = 0; x < width; ++x) {
-          uint32_t pixel = frame_.bits_per_pixel == 16 ? uint32_t{in[2 * x]} | (uint32_t{in[2 * x + 1]} << 8)
-                                                       : uint32_t{in[4 * x]} | (uint32_t{in[4 * x + 1]} << 8) |
-                                                             (uint32_t{in[4 * x + 2]} << 16) | (uint32_t{in[4 * x + 3]} << 24);
+          uint32_t pixel = frame_.bits_per_pixel == 16
+                               ? uint32_t{in[2 * x]} | (uint32_t{in[2 * x + 1]} << 8)
+                               : uint32_t{in[4 * x]} | (uint32_t{in[4 * x + 1]} << 8) |
+                                     (uint32_t{in[4 * x + 2]} << 16) | (uint32_t{in[4 * x + 3]} << 24);
           for (int c = 0; c < 3; ++c) {
-            scratch[4 * x + static_cast<size_t>(c)] = channels_[c].widen[(pixel >> channels_[c].shift) & channels_[c].mask];
+            scratch[4 * x + static_cast<size_t>(c)] =
+                channels_[c].widen[(pixel >> channels_[c].shift) & channels_[c].mask];
           }
         }
         break;
@@ -232,7 +233,8 @@ struct Compression {
 
 // The whole libjpeg conversation. Returns 0, or libjpeg's message number after a fatal error.
 // Nothing with a destructor lives in this frame, so a longjmp back to it is safe.
-int Compress(Compression& compression, const RowSource& rows, int32_t width, int32_t height, uint8_t* scratch) {
+int Compress(Compression& compression, const RowSource& rows, int32_t width, int32_t height,
+             uint8_t* scratch) {
   jpeg_compress_struct* info = &compression.info;
   if (setjmp(compression.errors.jump) != 0) return compression.errors.base.msg_code;
   jpeg_create_compress(info);
@@ -254,7 +256,8 @@ int Compress(Compression& compression, const RowSource& rows, int32_t width, int
   while (info->next_scanline < info->image_height) {
     auto first = static_cast<int32_t>(info->next_scanline);
     int32_t count = height - first < kRowsPerBatch ? height - first : kRowsPerBatch;
-    for (int32_t i = 0; i < count; ++i) batch[i] = rows.Row(first + i, scratch + static_cast<size_t>(i) * row_bytes);
+    for (int32_t i = 0; i < count; ++i)
+      batch[i] = rows.Row(first + i, scratch + static_cast<size_t>(i) * row_bytes);
     jpeg_write_scanlines(info, batch, static_cast<JDIMENSION>(count));
   }
   jpeg_finish_compress(info);
@@ -283,7 +286,8 @@ class OutputFile {
       throw std::runtime_error(std::string("cannot write picture file: ") + std::strerror(errno));
     int fd = fd_;
     fd_ = -1;
-    if (close(fd) != 0) throw std::runtime_error(std::string("cannot write picture file: ") + std::strerror(errno));
+    if (close(fd) != 0)
+      throw std::runtime_error(std::string("cannot write picture file: ") + std::strerror(errno));
   }
 
  private:
@@ -297,7 +301,8 @@ void EncodeJpegFile(const FrameBitmap& frame, const char* path) {
   if (!frame.empty()) {
     RowSource rows(frame);
     // Wider frames than libjpeg takes fail before the first row, so the buffer never needs more.
-    size_t buffered_width = frame.width < JPEG_MAX_DIMENSION ? static_cast<size_t>(frame.width) : JPEG_MAX_DIMENSION;
+    size_t buffered_width =
+        frame.width < JPEG_MAX_DIMENSION ? static_cast<size_t>(frame.width) : JPEG_MAX_DIMENSION;
     PixelBuffer scratch(rows.converts() ? buffered_width * 4 * kRowsPerBatch : 0);
     PixelBuffer output(kOutputBlock);
     Compression compression;

@@ -31,8 +31,8 @@ class Painter {
     } else if (frame.bits_per_pixel == 24) {
       value_ = rgb;
     } else {
-      value_ = ReduceChannel(rgb >> 16 & 0xFF, frame.red_mask) | ReduceChannel(rgb >> 8 & 0xFF, frame.green_mask) |
-               ReduceChannel(rgb & 0xFF, frame.blue_mask);
+      value_ = ReduceChannel(rgb >> 16 & 0xFF, frame.red_mask) |
+               ReduceChannel(rgb >> 8 & 0xFF, frame.green_mask) | ReduceChannel(rgb & 0xFF, frame.blue_mask);
       keep_ = ~(frame.red_mask | frame.green_mask | frame.blue_mask);
     }
   }
@@ -74,7 +74,8 @@ class Painter {
     for (size_t i = 0; i < frame_.palette.size(); ++i) {
       long distance = 0;
       for (int shift : {16, 8, 0}) {
-        long difference = static_cast<long>(frame_.palette[i] >> shift & 0xFF) - static_cast<long>(rgb >> shift & 0xFF);
+        long difference =
+            static_cast<long>(frame_.palette[i] >> shift & 0xFF) - static_cast<long>(rgb >> shift & 0xFF);
         distance += difference * difference;
       }
       if (distance < best_distance) {

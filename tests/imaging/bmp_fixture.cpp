@@ -16,7 +16,8 @@ void PutLe16(std::string& bytes, size_t offset, uint16_t value) {
 }
 
 void PutLe32(std::string& bytes, size_t offset, uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[offset + static_cast<size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    bytes[offset + static_cast<size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
 std::vector<uint32_t> Uniform(int32_t width, int32_t height, uint32_t value) {
@@ -62,8 +63,8 @@ std::string MakeBmp(const BmpFixture& fixture) {
       uint32_t value = index < fixture.pixels.size() ? fixture.pixels[index] : 0;
       if (fixture.bits < 8) {
         size_t bit = x * fixture.bits;
-        row[bit / 8] = static_cast<char>(static_cast<uint8_t>(row[bit / 8]) |
-                                         (value << (8 - fixture.bits - bit % 8)));
+        row[bit / 8] =
+            static_cast<char>(static_cast<uint8_t>(row[bit / 8]) | (value << (8 - fixture.bits - bit % 8)));
       } else {
         size_t size = fixture.bits / 8;
         for (size_t i = 0; i < size; ++i) row[x * size + i] = static_cast<char>((value >> (8 * i)) & 0xFF);

@@ -1,3 +1,6 @@
+#include "imaging/bmp_reader.h"
+
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,9 +10,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "imaging/bmp_reader.h"
 #include "tests/imaging/bmp_fixture.h"
 #include "tests/support/process_runner.h"
 
@@ -104,7 +104,9 @@ TEST_P(LayoutTest, ColoursAndOrientationSurvive) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BmpLayouts, LayoutTest, testing::ValuesIn(Layouts()),
-                         [](const testing::TestParamInfo<Layout>& param) { return std::string(param.param.name); });
+                         [](const testing::TestParamInfo<Layout>& param) {
+                           return std::string(param.param.name);
+                         });
 
 TEST(BmpReader, FiveBitChannelsWidenByBitReplication) {
   BmpFixture fixture = Fixture(16);
@@ -202,7 +204,8 @@ TEST_P(BadFileTest, FailsWithClearMessage) {
   for (bool from_file : {false, true}) {
     try {
       FrameBitmap frame = from_file ? LoadFromFile(bad.bytes) : Parse(bad.bytes);
-      ADD_FAILURE() << (from_file ? "loaded" : "parsed") << " a " << frame.width << "x" << frame.height << " frame";
+      ADD_FAILURE() << (from_file ? "loaded" : "parsed") << " a " << frame.width << "x" << frame.height
+                    << " frame";
     } catch (const std::runtime_error& error) {
       EXPECT_NE(std::string(error.what()).find(bad.message), std::string::npos)
           << (from_file ? "load: " : "parse: ") << error.what();
@@ -211,7 +214,9 @@ TEST_P(BadFileTest, FailsWithClearMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BmpReader, BadFileTest, testing::ValuesIn(BadFiles()),
-                         [](const testing::TestParamInfo<BadFile>& param) { return std::string(param.param.name); });
+                         [](const testing::TestParamInfo<BadFile>& param) {
+                           return std::string(param.param.name);
+                         });
 
 TEST(BmpReader, RefusesWhatIsNotARegularFileOrFollowsALink) {
   TempFolder folder;
@@ -231,7 +236,8 @@ TEST(BmpReader, RefusesWhatIsNotARegularFileOrFollowsALink) {
       LoadFrameBitmap(c.path.c_str());
       ADD_FAILURE() << c.path << " loaded";
     } catch (const std::runtime_error& error) {
-      EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos) << c.path << ": " << error.what();
+      EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos)
+          << c.path << ": " << error.what();
     }
   }
   EXPECT_EQ(LoadFrameBitmap(target.c_str()).width, 5);

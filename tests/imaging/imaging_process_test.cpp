@@ -1,10 +1,10 @@
 // The built binary, run as a web server runs it, for what the picture finishing adds: the caption,
 // the encoding, and the errors of the load, caption and encoding stages.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "tests/imaging/bmp_fixture.h"
 #include "tests/support/jpeg_decode.h"
@@ -34,7 +34,8 @@ size_t CountNear(const DecodedJpeg& picture, uint32_t colour, int tolerance, int
 TEST(ImagingProcess, LargeSnapshotCarriesTheCaption) {
   TempFolder tmp;
   auto run = [&](const char* query) {
-    return RunStillcam({std::string("QUERY_STRING=") + query, "STILLCAM_DEVICE=test", "TMPDIR=" + tmp.path()});
+    return RunStillcam(
+        {std::string("QUERY_STRING=") + query, "STILLCAM_DEVICE=test", "TMPDIR=" + tmp.path()});
   };
   DecodedJpeg plain = PictureOf(run("large"));
   DecodedJpeg regular = PictureOf(run("large&timestamp"));
@@ -67,11 +68,13 @@ TEST(ImagingProcess, DeliveredFrameEncodesAsCjpegDoes) {
   fixture.width = 97;
   fixture.height = 61;
   for (uint32_t y = 0; y < 61; ++y) {
-    for (uint32_t x = 0; x < 97; ++x) fixture.pixels.push_back((x * 0x020000) | (y * 0x000400) | ((x ^ y) & 0xFF));
+    for (uint32_t x = 0; x < 97; ++x)
+      fixture.pixels.push_back((x * 0x020000) | (y * 0x000400) | ((x ^ y) & 0xFF));
   }
   std::string frame = tmp.path() + "/frame.bmp";
   WriteFileBytes(frame, MakeBmp(fixture));
-  ProcessResult result = RunStillcam({"QUERY_STRING=large", "STILLCAM_DEVICE=file:" + frame, "TMPDIR=" + tmp.path()});
+  ProcessResult result =
+      RunStillcam({"QUERY_STRING=large", "STILLCAM_DEVICE=file:" + frame, "TMPDIR=" + tmp.path()});
   ProcessResult cjpeg = RunProcess("/usr/bin/cjpeg", {"-quality", "85", "-baseline", frame}, {});
   ASSERT_EQ(cjpeg.exit_status, 0) << cjpeg.err;
   EXPECT_EQ(result.exit_status, 0) << result.err;
@@ -114,13 +117,16 @@ TEST(ImagingProcess, FaultsEndTheRunWithOneLine) {
            Case{valid.substr(0, valid.size() - 2), {}, "stillcam: load frame: truncated BMP pixel data"},
            Case{rle_bytes, {}, "stillcam: load frame: RLE-compressed BMP is not supported\n"},
            Case{huge, {}, "stillcam: load frame: BMP of 20000x20000 pixels is too large\n"},
-           Case{valid, {"STILLCAM_FONT=/nowhere/font.ttf"},
-                "stillcam: caption: cannot read font /nowhere/font.ttf (STILLCAM_FONT): No such file or directory\n"},
+           Case{valid,
+                {"STILLCAM_FONT=/nowhere/font.ttf"},
+                "stillcam: caption: cannot read font /nowhere/font.ttf (STILLCAM_FONT): No such file or "
+                "directory\n"},
        }) {
     std::string frame = frames.path() + "/frame.bmp";
     WriteFileBytes(frame, c.frame);
     std::vector<std::string> env = c.env;
-    env.insert(env.end(), {"QUERY_STRING=timestamp", "STILLCAM_DEVICE=file:" + frame, "TMPDIR=" + tmp.path()});
+    env.insert(env.end(),
+               {"QUERY_STRING=timestamp", "STILLCAM_DEVICE=file:" + frame, "TMPDIR=" + tmp.path()});
     ProcessResult result = RunStillcam(env);
     EXPECT_EQ(result.exit_status, 1) << c.message;
     EXPECT_EQ(result.out, "") << c.message;

@@ -1,3 +1,8 @@
+#include "imaging/jpeg_encoder.h"
+
+#include <gtest/gtest.h>
+#include <jerror.h>
+#include <jpeglib.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -9,13 +14,7 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include <jerror.h>
-#include <jpeglib.h>
-
 #include "imaging/bmp_reader.h"
-#include "imaging/jpeg_encoder.h"
 #include "tests/imaging/bmp_fixture.h"
 #include "tests/support/jpeg_decode.h"
 #include "tests/support/process_runner.h"
@@ -66,7 +65,8 @@ TEST(JpegEncoder, MatchesCjpegByteForByte) {
     std::string bmp = MakeBmp(Pattern24(width, height));
     std::string ours = Encode(Parse(bmp));
     ASSERT_FALSE(ours.empty());
-    EXPECT_TRUE(ours == Cjpeg(bmp)) << width << "x" << height << ": " << ours.size() << " bytes differ from cjpeg";
+    EXPECT_TRUE(ours == Cjpeg(bmp)) << width << "x" << height << ": " << ours.size()
+                                    << " bytes differ from cjpeg";
   }
 }
 
@@ -128,25 +128,28 @@ std::vector<Rendition> Renditions() {
     uint32_t rgb = PatternRgb(static_cast<int32_t>(x), static_cast<int32_t>(y));
     return pair(0xAB000000 | rgb, rgb);
   }));
-  renditions.push_back(make("BitFields32Bgrx", 32, 3, {0xFF, 0xFF00, 0xFF0000}, {}, [&](uint32_t x, uint32_t y) {
-    uint32_t rgb = PatternRgb(static_cast<int32_t>(x), static_cast<int32_t>(y));
-    uint32_t swapped = ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | (rgb >> 16);
-    return pair(swapped, rgb);
-  }));
-  renditions.push_back(make("BitFields32Xrgb", 32, 3, {0xFF00, 0xFF0000, 0xFF000000}, {}, [&](uint32_t x, uint32_t y) {
-    uint32_t rgb = PatternRgb(static_cast<int32_t>(x), static_cast<int32_t>(y));
-    uint32_t bgr = ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | (rgb >> 16);
-    return pair(bgr << 8 | 0x5A, rgb);  // bytes: filler, red, green, blue
-  }));
-  renditions.push_back(make("BitFields32Xbgr", 32, 3, {0xFF000000, 0xFF0000, 0xFF00}, {}, [&](uint32_t x, uint32_t y) {
-    uint32_t rgb = PatternRgb(static_cast<int32_t>(x), static_cast<int32_t>(y));
-    return pair(rgb << 8 | 0x5A, rgb);  // bytes: filler, blue, green, red
-  }));
-  renditions.push_back(make("BitFields32TenBits", 32, 3, {0x3FF00000, 0x000FFC00, 0x000003FF}, {},
-                            [&](uint32_t x, uint32_t y) {
-                              uint32_t r = (x * 29) % 1024, g = (y * 47) % 1024, b = (x * y * 3) % 1024;
-                              return pair((r << 20) | (g << 10) | b, ((r >> 2) << 16) | ((g >> 2) << 8) | (b >> 2));
-                            }));
+  renditions.push_back(
+      make("BitFields32Bgrx", 32, 3, {0xFF, 0xFF00, 0xFF0000}, {}, [&](uint32_t x, uint32_t y) {
+        uint32_t rgb = PatternRgb(static_cast<int32_t>(x), static_cast<int32_t>(y));
+        uint32_t swapped = ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | (rgb >> 16);
+        return pair(swapped, rgb);
+      }));
+  renditions.push_back(
+      make("BitFields32Xrgb", 32, 3, {0xFF00, 0xFF0000, 0xFF000000}, {}, [&](uint32_t x, uint32_t y) {
+        uint32_t rgb = PatternRgb(static_cast<int32_t>(x), static_cast<int32_t>(y));
+        uint32_t bgr = ((rgb & 0xFF) << 16) | (rgb & 0xFF00) | (rgb >> 16);
+        return pair(bgr << 8 | 0x5A, rgb);  // bytes: filler, red, green, blue
+      }));
+  renditions.push_back(
+      make("BitFields32Xbgr", 32, 3, {0xFF000000, 0xFF0000, 0xFF00}, {}, [&](uint32_t x, uint32_t y) {
+        uint32_t rgb = PatternRgb(static_cast<int32_t>(x), static_cast<int32_t>(y));
+        return pair(rgb << 8 | 0x5A, rgb);  // bytes: filler, blue, green, red
+      }));
+  renditions.push_back(make(
+      "BitFields32TenBits", 32, 3, {0x3FF00000, 0x000FFC00, 0x000003FF}, {}, [&](uint32_t x, uint32_t y) {
+        uint32_t r = (x * 29) % 1024, g = (y * 47) % 1024, b = (x * y * 3) % 1024;
+        return pair((r << 20) | (g << 10) | b, ((r >> 2) << 16) | ((g >> 2) << 8) | (b >> 2));
+      }));
   renditions.push_back(make("Palette8", 8, 0, {}, palette, [&](uint32_t x, uint32_t y) {
     uint32_t index = (x * 7 + y * 13) % 256;
     return pair(index, palette[index]);
@@ -181,7 +184,9 @@ TEST_P(RenditionTest, EncodesAsItsRgbRendition) {
 }
 
 INSTANTIATE_TEST_SUITE_P(JpegEncoder, RenditionTest, testing::ValuesIn(Renditions()),
-                         [](const testing::TestParamInfo<Rendition>& param) { return std::string(param.param.name); });
+                         [](const testing::TestParamInfo<Rendition>& param) {
+                           return std::string(param.param.name);
+                         });
 
 // Decoded, the picture keeps its colours and its orientation: red above, blue below, and a
 // full-scale 16-bit white stays white.
@@ -192,8 +197,9 @@ TEST(JpegEncoder, DecodesWithColoursAndOrientationKept) {
     int32_t height;
     uint32_t red, blue, white;
   };
-  for (const Case& c : {Case{"555", 16, 32, 0x7C00, 0x001F, 0x7FFF}, Case{"24", 24, 32, 0xFF0000, 0x0000FF, 0xFFFFFF},
-                        Case{"24 top-down", 24, -32, 0xFF0000, 0x0000FF, 0xFFFFFF}}) {
+  for (const Case& c :
+       {Case{"555", 16, 32, 0x7C00, 0x001F, 0x7FFF}, Case{"24", 24, 32, 0xFF0000, 0x0000FF, 0xFFFFFF},
+        Case{"24 top-down", 24, -32, 0xFF0000, 0x0000FF, 0xFFFFFF}}) {
     BmpFixture fixture;
     fixture.width = 48;
     fixture.height = c.height;
@@ -221,9 +227,10 @@ constexpr unsigned kChrominance[64] = {17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 2
                                        99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
                                        99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
 // libjpeg's zigzag order: the natural index of the k-th coefficient in a DQT segment.
-constexpr int kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-                             41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-                             30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+constexpr int kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                             12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                             35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                             58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 struct JpegHeader {
   bool jfif = false;
@@ -260,7 +267,8 @@ JpegHeader ReadHeader(const std::string& jpeg) {
         EXPECT_EQ(byte(at) >> 4, 0u) << "8-bit table entries";
         std::vector<unsigned>& table = header.quant.at(byte(at) & 0xF);
         table.assign(64, 0);
-        for (int k = 0; k < 64; ++k) table[static_cast<size_t>(kZigzag[k])] = byte(at + 1 + static_cast<size_t>(k));
+        for (int k = 0; k < 64; ++k)
+          table[static_cast<size_t>(kZigzag[k])] = byte(at + 1 + static_cast<size_t>(k));
       }
     } else if (marker == 0xC0 || marker == 0xC2) {
       header.baseline_frame = marker == 0xC0;
@@ -294,15 +302,19 @@ TEST(JpegEncoder, WritesBaselineJfifAtQuality85) {
   EXPECT_TRUE(header.baseline_frame);
   EXPECT_FALSE(header.progressive);
   ASSERT_EQ(header.components, 3);
-  EXPECT_EQ((std::vector<int>{header.ids[0], header.h[0], header.v[0], header.table[0]}), (std::vector<int>{1, 2, 2, 0}));
-  EXPECT_EQ((std::vector<int>{header.ids[1], header.h[1], header.v[1], header.table[1]}), (std::vector<int>{2, 1, 1, 1}));
-  EXPECT_EQ((std::vector<int>{header.ids[2], header.h[2], header.v[2], header.table[2]}), (std::vector<int>{3, 1, 1, 1}));
+  EXPECT_EQ((std::vector<int>{header.ids[0], header.h[0], header.v[0], header.table[0]}),
+            (std::vector<int>{1, 2, 2, 0}));
+  EXPECT_EQ((std::vector<int>{header.ids[1], header.h[1], header.v[1], header.table[1]}),
+            (std::vector<int>{2, 1, 1, 1}));
+  EXPECT_EQ((std::vector<int>{header.ids[2], header.h[2], header.v[2], header.table[2]}),
+            (std::vector<int>{3, 1, 1, 1}));
   for (int t = 0; t < 2; ++t) {
     const unsigned* standard = t == 0 ? kLuminance : kChrominance;
     ASSERT_EQ(header.quant[static_cast<size_t>(t)].size(), 64u);
     for (size_t k = 0; k < 64; ++k) {
       unsigned expected = (standard[k] * 30 + 50) / 100;
-      EXPECT_EQ(header.quant[static_cast<size_t>(t)][k], expected < 1 ? 1 : expected) << "table " << t << " entry " << k;
+      EXPECT_EQ(header.quant[static_cast<size_t>(t)][k], expected < 1 ? 1 : expected)
+          << "table " << t << " entry " << k;
     }
   }
   DecodedJpeg picture = DecodeJpeg(jpeg);
@@ -364,7 +376,8 @@ TEST(JpegEncoder, FailuresAreErrors) {
   EXPECT_EQ(access(target.c_str(), F_OK), -1) << "the link was followed";
 
   FrameBitmap too_tall = Parse(MakeBmp(Pattern24(1, JPEG_MAX_DIMENSION + 1)));
-  EXPECT_EQ(EncodeError(too_tall, folder.path() + "/tall.jpg"), "JPEG error #" + std::to_string(JERR_IMAGE_TOO_BIG));
+  EXPECT_EQ(EncodeError(too_tall, folder.path() + "/tall.jpg"),
+            "JPEG error #" + std::to_string(JERR_IMAGE_TOO_BIG));
 }
 
 // A write that stores only part of the picture (here: the file size limit) is a failure, not a

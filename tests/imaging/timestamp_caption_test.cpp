@@ -1,3 +1,6 @@
+#include "imaging/timestamp_caption.h"
+
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,12 +14,9 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "imaging/bmp_reader.h"
 #include "imaging/caption_font.h"
 #include "imaging/font_lookup.h"
-#include "imaging/timestamp_caption.h"
 #include "tests/imaging/bmp_fixture.h"
 #include "tests/support/process_runner.h"
 
@@ -119,7 +119,8 @@ TEST(Caption, LightTextWithDarkRimAndNothingElse) {
   };
   for (auto [x, y] : by_colour[0xCCCCCC]) {
     for (int dx = -1; dx <= 1; ++dx) {
-      for (int dy = -1; dy <= 1; ++dy) EXPECT_NE(colour_at(x + dx, y + dy), kBackground) << x + dx << "," << y + dy;
+      for (int dy = -1; dy <= 1; ++dy)
+        EXPECT_NE(colour_at(x + dx, y + dy), kBackground) << x + dx << "," << y + dy;
     }
   }
   for (auto [x, y] : by_colour[0x333333]) {
@@ -149,7 +150,8 @@ TEST(Caption, PlacedByRequestedHeight) {
   };
   for (const Case& c : {Case{120, 120, true, 119}, Case{480, 480, true, 479}, Case{240, 120, true, 119},
                         Case{110, 120, true, 109}, Case{100, 120, false, 0}, Case{120, 240, false, 0}}) {
-    SCOPED_TRACE("frame " + std::to_string(c.frame_height) + ", requested " + std::to_string(c.requested_height));
+    SCOPED_TRACE("frame " + std::to_string(c.frame_height) + ", requested " +
+                 std::to_string(c.requested_height));
     FrameBitmap frame = Frame(40, c.frame_height);
     DrawCaptionText(frame, "4|", c.requested_height, false);
     auto by_colour = PixelsByColour(frame);
@@ -190,7 +192,14 @@ std::vector<Format> Formats() {
       // 5 bits per channel: 51 >> 3 = 6 and 204 >> 3 = 25, widened back by bit replication.
       {"Rgb555", 16, {0x7C00, 0x03E0, 0x001F}, {}, 0x1194, 0x2163A5, 0x313131, 0xCECECE},
       {"Rgb565", 16, {0xF800, 0x07E0, 0x001F}, {}, 0x2314, 0x2161A5, 0x313031, 0xCECFCE},
-      {"Palette8", 8, {}, {kBackground, 0xFFFFFF, 0xD0D0D0, 0x303030, 0x000000}, 0, kBackground, 0x303030, 0xD0D0D0},
+      {"Palette8",
+       8,
+       {},
+       {kBackground, 0xFFFFFF, 0xD0D0D0, 0x303030, 0x000000},
+       0,
+       kBackground,
+       0x303030,
+       0xD0D0D0},
       {"Palette1", 1, {}, {0x000000, 0xFFFFFF}, 0, 0x000000, 0x000000, 0xFFFFFF},
   };
 }
@@ -221,7 +230,9 @@ TEST_P(CaptionFormatTest, DrawnInTheFramesOwnFormat) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Caption, CaptionFormatTest, testing::ValuesIn(Formats()),
-                         [](const testing::TestParamInfo<Format>& param) { return std::string(param.param.name); });
+                         [](const testing::TestParamInfo<Format>& param) {
+                           return std::string(param.param.name);
+                         });
 
 size_t TextPixels(bool bold) {
   FrameBitmap frame = Frame(160, 120);
@@ -265,14 +276,16 @@ TEST(Caption, FontThatCannotBeLoadedIsAnError) {
     bool bold;
     std::string message;  // the start of it
   };
-  for (const Case& c : {Case{"STILLCAM_FONT", "/nowhere/font.ttf", false,
-                             "cannot read font /nowhere/font.ttf (STILLCAM_FONT): No such file or directory"},
-                        Case{"STILLCAM_FONT", fifo, false, "cannot read font " + fifo + " (STILLCAM_FONT): not a regular file"},
-                        Case{"STILLCAM_FONT", folder.path(), false,
-                             "cannot read font " + folder.path() + " (STILLCAM_FONT): not a regular file"},
-                        Case{"STILLCAM_FONT", not_a_font, false, "cannot load font " + not_a_font + " (STILLCAM_FONT): "},
-                        Case{"STILLCAM_BOLD_FONT", "/nowhere/bold.ttf", true,
-                             "cannot read font /nowhere/bold.ttf (STILLCAM_BOLD_FONT): No such file or directory"}}) {
+  for (const Case& c :
+       {Case{"STILLCAM_FONT", "/nowhere/font.ttf", false,
+             "cannot read font /nowhere/font.ttf (STILLCAM_FONT): No such file or directory"},
+        Case{"STILLCAM_FONT", fifo, false,
+             "cannot read font " + fifo + " (STILLCAM_FONT): not a regular file"},
+        Case{"STILLCAM_FONT", folder.path(), false,
+             "cannot read font " + folder.path() + " (STILLCAM_FONT): not a regular file"},
+        Case{"STILLCAM_FONT", not_a_font, false, "cannot load font " + not_a_font + " (STILLCAM_FONT): "},
+        Case{"STILLCAM_BOLD_FONT", "/nowhere/bold.ttf", true,
+             "cannot read font /nowhere/bold.ttf (STILLCAM_BOLD_FONT): No such file or directory"}}) {
     ScopedEnv font(c.variable, c.path);
     FrameBitmap frame = Frame(16, 16);
     try {
