@@ -15,7 +15,7 @@ namespace {
 constexpr size_t kFileHeaderBytes = 14;
 constexpr size_t kMaxInfoHeaderBytes = 124;
 constexpr size_t kMaskBytes = 12;
-constexpr size_t kMaxPaletteBytes = 256 * 4;
+constexpr size_t kMaxPaletteBytes = size_t{256} * 4;
 // Everything before the pixel data that we ever look at.
 constexpr size_t kMaxHeadBytes = kFileHeaderBytes + kMaxInfoHeaderBytes + kMaskBytes + kMaxPaletteBytes;
 // Far beyond any capture device; keeps a hostile header from asking for gigabytes.

@@ -22,7 +22,7 @@ constexpr int kQuality = 85;
 constexpr int kRowsPerBatch = 16;
 // A 640x480 picture usually fits, so that the file gets one write; below malloc's mmap threshold,
 // so that the buffer costs no mapping.
-constexpr size_t kOutputBlock = 64 * 1024;
+constexpr size_t kOutputBlock = size_t{64} * 1024;
 
 // How the frame's rows reach libjpeg. libjpeg-turbo reads 24-bit and 8-bit-per-channel 32-bit rows
 // as they are (its extended colour spaces), which saves a copy of every row; other layouts are
