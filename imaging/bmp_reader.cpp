@@ -187,10 +187,8 @@ FrameBitmap LoadFrameBitmap(const char* path) {
 
   FrameBitmap frame;
   PixelSpan span = ParseHeaders(head, head_size, file_size, frame);
-  // The pixel data goes straight into place, in the file's own row order.
-  frame.pixels.resize(span.bytes);
-  if (!ReadExactly(file.get(), frame.pixels.data(), span.bytes, static_cast<off_t>(span.offset))) {
-    Fail("frame file shrank while being read");
-  }
+  // The pixel data stays where it is, in the file's own row order. The frame file is this run's own
+  // (created 0600 under a fresh name), so nothing else can cut it short while it is mapped.
+  if (span.bytes > 0) frame.mapped = MappedPixels(file.get(), static_cast<off_t>(span.offset), span.bytes);
   return frame;
 }

@@ -131,6 +131,24 @@ TEST(BmpReader, NoPixelsLoadsAsEmptyBitmap) {
   }
 }
 
+// The loaded frame is drawn into (the caption); that must change neither the file nor a copy.
+TEST(BmpReader, LoadedFrameIsPrivate) {
+  TempFolder folder;
+  std::string path = folder.path() + "/frame.bmp";
+  BmpFixture fixture = Fixture(24);
+  fixture.pixels = Uniform(fixture.width, fixture.height, kBlue);
+  std::string bytes = MakeBmp(fixture);
+  WriteFileBytes(path, bytes);
+  FrameBitmap frame = LoadFrameBitmap(path.c_str());
+  FrameBitmap copy = frame;
+  for (int32_t y = 0; y < frame.height; ++y) frame.Row(y)[2] = 0xFF;  // red into the first pixel
+  EXPECT_EQ(frame.RgbAt(0, 2), 0xFF00FFu);
+  EXPECT_EQ(copy.RgbAt(0, 2), kBlue);
+  EXPECT_EQ(ReadFileBytes(path), bytes);
+  FrameBitmap moved = std::move(frame);
+  EXPECT_EQ(moved.RgbAt(0, 0), 0xFF00FFu);
+}
+
 // A bad file and the words its error message must contain.
 struct BadFile {
   const char* name;
