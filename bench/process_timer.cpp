@@ -13,6 +13,7 @@
 // Every run must exit 0 and write something to stdout, otherwise the job is reported as failed:
 // timing a command that does not work would be worse than useless.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -91,22 +92,33 @@ double Millis(const timeval& time) {
   return static_cast<double>(time.tv_sec) * 1e3 + static_cast<double>(time.tv_usec) / 1e3;
 }
 
-// The failing run's first line of stderr, for the report.
-std::string FirstLine(const char* path) {
-  std::string text;
-  if (FILE* file = std::fopen(path, "r")) {
-    char line[256] = {};
-    if (std::fgets(line, sizeof line, file) != nullptr) {
-      line[std::strcspn(line, "\n")] = '\0';
-      text = std::string(": ") + line;
-    }
-    std::fclose(file);
+// Where a run's stdout and stderr go: files in memory, emptied before each run, so that the
+// harness adds no file-system work of its own to what it measures.
+struct Outputs {
+  int out = memfd_create("process-timer-stdout", MFD_CLOEXEC);
+  int err = memfd_create("process-timer-stderr", MFD_CLOEXEC);
+  Outputs() = default;
+  ~Outputs() {
+    if (out >= 0) close(out);
+    if (err >= 0) close(err);
   }
-  return text;
-}
+  Outputs(const Outputs&) = delete;
+  Outputs& operator=(const Outputs&) = delete;
+  bool Reset() const {
+    return ftruncate(out, 0) == 0 && lseek(out, 0, SEEK_SET) == 0 && ftruncate(err, 0) == 0 &&
+           lseek(err, 0, SEEK_SET) == 0;
+  }
+  // The failing run's first line of stderr, for the report.
+  std::string FirstErrorLine() const {
+    char line[256] = {};
+    if (pread(err, line, sizeof line - 1, 0) <= 0) return "";
+    line[std::strcspn(line, "\n")] = '\0';
+    return std::string(": ") + line;
+  }
+};
 
-// One run of the job; stdout goes to out_path and stderr to err_path, both truncated first.
-void RunOnce(Job& job, const char* out_path, const char* err_path) {
+// One run of the job, with its stdout and stderr in outputs.
+void RunOnce(Job& job, const Outputs& outputs) {
   std::vector<char*> argv;
   for (auto& arg : job.argv) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -114,10 +126,8 @@ void RunOnce(Job& job, const char* out_path, const char* err_path) {
   for (auto& entry : job.env) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
-  int out_fd = open(out_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  int err_fd = open(err_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (out_fd < 0 || err_fd < 0) {
-    job.failure = "cannot open the output files";
+  if (!outputs.Reset()) {
+    job.failure = "cannot empty the output files";
     return;
   }
 
@@ -126,8 +136,8 @@ void RunOnce(Job& job, const char* out_path, const char* err_path) {
   if (child == 0) {
     int null_fd = open("/dev/null", O_RDONLY);
     dup2(null_fd, STDIN_FILENO);
-    dup2(out_fd, STDOUT_FILENO);
-    dup2(err_fd, STDERR_FILENO);
+    dup2(outputs.out, STDOUT_FILENO);
+    dup2(outputs.err, STDERR_FILENO);
     execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
@@ -137,9 +147,7 @@ void RunOnce(Job& job, const char* out_path, const char* err_path) {
   double elapsed = Now() - start;
 
   struct stat out_stat{};
-  fstat(out_fd, &out_stat);
-  close(out_fd);
-  close(err_fd);
+  fstat(outputs.out, &out_stat);
   if (reaped != child) {
     job.failure = "fork or wait failed";
   } else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
@@ -150,7 +158,7 @@ void RunOnce(Job& job, const char* out_path, const char* err_path) {
     job.failure = "nothing on stdout";
   }
   if (!job.failure.empty()) {
-    job.failure += FirstLine(err_path);
+    job.failure += outputs.FirstErrorLine();
   } else {
     job.millis.push_back(elapsed);
     job.cpu_millis.push_back(Millis(usage.ru_utime) + Millis(usage.ru_stime));
@@ -184,14 +192,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "process_timer: cannot read jobs from %s\n", argv[2]);
     return 2;
   }
-  char out_path[] = "/tmp/process-timer-out-XXXXXX";
-  char err_path[] = "/tmp/process-timer-err-XXXXXX";
-  close(mkstemp(out_path));
-  close(mkstemp(err_path));
+  const Outputs outputs;
+  if (outputs.out < 0 || outputs.err < 0) {
+    std::perror("process_timer: memfd_create");
+    return 2;
+  }
 
   // One unmeasured round first: page cache, dynamic loader cache, first-run costs.
   for (Job& job : jobs) {
-    RunOnce(job, out_path, err_path);
+    RunOnce(job, outputs);
     job.millis.clear();
     job.cpu_millis.clear();
     job.peak_rss_kib = 0;
@@ -199,11 +208,9 @@ int main(int argc, char** argv) {
   for (int round = 0; round < rounds; ++round) {
     for (Job& job : jobs) {
       if (!job.failure.empty() || round % job.every != 0) continue;
-      RunOnce(job, out_path, err_path);
+      RunOnce(job, outputs);
     }
   }
-  unlink(out_path);
-  unlink(err_path);
 
   std::printf("%-34s %5s %9s %13s %8s %8s %8s %8s %9s\n", "command", "runs", "median ms", "min-max ms", "x floor",
               "x static", "ms/MP", "CPU ms", "peak RSS");
