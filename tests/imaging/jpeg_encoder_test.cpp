@@ -323,6 +323,29 @@ TEST(JpegEncoder, WritesBaselineJfifAtQuality85) {
   EXPECT_EQ(picture.height, 120);
 }
 
+// Rows handed to libjpeg as they lie in the mapped frame file: the last one ends where the file and
+// its last page end, so that any read past it would fault.
+TEST(JpegEncoder, LastRowAtTheEndOfAPageIsNotOverread) {
+  TempFolder folder;
+  for (auto [width, bits] : {std::pair{8, 24}, std::pair{64, 24}, std::pair{333, 32}, std::pair{40, 32}}) {
+    BmpFixture fixture = Pattern24(width, 5);
+    fixture.bits = static_cast<uint16_t>(bits);
+    std::string bytes = MakeBmp(fixture);
+    size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(bits / 8) * 5;
+    size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    size_t gap = page - (54 + pixels) % page;
+    bytes.insert(54, gap, '\0');
+    PutLe32(bytes, 10, static_cast<uint32_t>(54 + gap));
+    ASSERT_EQ(bytes.size() % page, 0u);
+    std::string path = folder.path() + "/frame.bmp";
+    WriteFileBytes(path, bytes);
+    DecodedJpeg picture = DecodeJpeg(Encode(LoadFrameBitmap(path.c_str())));
+    ASSERT_TRUE(picture.ok) << picture.error;
+    EXPECT_PRED3(ColoursNear, picture.At(width - 1, 4), PatternRgb(width - 1, 4), 40)
+        << width << "x5, " << bits;
+  }
+}
+
 TEST(JpegEncoder, EmptyBitmapGivesEmptyFile) {
   TempFolder folder;
   std::string path = folder.path() + "/picture.jpg";
