@@ -297,6 +297,19 @@ TEST(Caption, FontThatCannotBeLoadedIsAnError) {
   }
 }
 
+// Month names of other locales: UTF-8 ("M\xC3\xA4r"), or Latin-1 bytes from a legacy locale, both
+// give the one glyph; UTF-8 read byte by byte would give two.
+TEST(Caption, MonthNamesBeyondAscii) {
+  CaptionFont font(FindCaptionFont(false), false);
+  auto points = [&](const std::string& text) {
+    std::vector<std::pair<int32_t, int32_t>> result;
+    for (InkPixel pixel : font.Render(text)) result.push_back({pixel.x, pixel.y});
+    return result;
+  };
+  EXPECT_EQ(points("M\xC3\xA4r"), points("M\xE4r"));
+  EXPECT_NE(points("M\xC3\xA4r"), points("M\xC3\x83\xC2\xA4r"));
+}
+
 // The fallback for systems without DejaVu where we look for it.
 TEST(Caption, FontconfigFallbackFindsAUsableFont) {
   for (bool bold : {false, true}) {
