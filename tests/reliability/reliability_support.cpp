@@ -69,7 +69,7 @@ RunningStillcam::RunningStillcam(const std::vector<std::string>& env, const Star
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
 
   std::vector<std::string> argv_strings = options.prefix;
-  argv_strings.push_back(STILLCAM_BINARY);
+  argv_strings.push_back(options.binary);
   std::vector<std::string> env_strings = env;
   if (std::none_of(env.begin(), env.end(), [](const std::string& e) { return e.rfind("TMPDIR=", 0) == 0; })) {
     env_strings.push_back("TMPDIR=/tmp");

@@ -21,6 +21,7 @@ struct StartOptions {
   int pipe_capacity = 0;               // F_SETPIPE_SZ for the stdout pipe; 0 keeps the default
   std::vector<std::string> prefix;     // e.g. setpriv and its arguments, run in front of the binary
   bool clear_umask = false;            // start the child with umask 0
+  std::string binary = STILLCAM_BINARY;  // the program to run
 };
 
 // A stillcam process started in the background, as a web server starts it.

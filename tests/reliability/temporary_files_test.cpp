@@ -156,6 +156,12 @@ TEST(TemporaryFiles, UnwritableFolderIsAFault) {
   TempFolder tmp;
   chmod(tmp.path().c_str(), 0755);
   StartOptions start;
+  // A copy that nobody may run wherever the build tree lives, as a web server's cgi-bin holds it.
+  TempFolder bin;
+  chmod(bin.path().c_str(), 0755);
+  start.binary = bin.path() + "/stillcam";
+  std::filesystem::copy_file(STILLCAM_BINARY, start.binary);
+  chmod(start.binary.c_str(), 0755);
   if (geteuid() == 0) {
     start.prefix = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
   } else {
