@@ -78,8 +78,8 @@ std::string CheckPicture(const HttpResponse& response, int width, int height) {
 }
 
 TEST(WebServerReliability, ClientsLeavingAtAnyMomentDoNotHurtTheServer) {
-  // lighttpd reads the whole response of a run before it writes to the client, so a leaving client
-  // never reaches the run: the run must end normally and the server must carry on.
+  // lighttpd 1.4 reads the whole response of a run before it writes to the client, so a leaving
+  // client does not reach the run; either way the server must carry on and nothing may be left.
   WebServer server(WebServerKind::kLighttpd, {});
   int clients = 0;
   // Leaving right after the request, inside the HTTP header, inside the CGI's own header and in the
@@ -101,7 +101,14 @@ TEST(WebServerReliability, ClientsLeavingAtAnyMomentDoNotHurtTheServer) {
   EXPECT_TRUE(ProcessesMentioning(server.folder() + "/cgi-bin/").empty()) << "a run is still alive";
   const std::string log = server.ErrorLog();
   EXPECT_EQ(ForeignLogLines(log), "");
-  EXPECT_EQ(log.find("stillcam: "), std::string::npos) << "a run ended in a fault:\n" << log;
+  // A run may find the pipe closed if the server drops it with the client (the response fault path);
+  // any other fault is not the leave's doing.
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.find("stillcam: ") != std::string::npos) {
+      EXPECT_NE(line.find("stillcam: response: "), std::string::npos) << "a run ended in another fault: " << line;
+    }
+  }
 }
 
 // A 24-bit BMP of noise: its JPEG is megabytes, far more than the pipe and socket buffers between
