@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "capture/bitmap_info_header.h"
@@ -29,16 +28,8 @@ SnapshotOptions OptionsFor(const benchmark::State& state) {
 
 // The test source, asked for the 16-bit format a run asks for.
 TestSource SourceFor(const SnapshotOptions& options) {
-  BitmapInfoHeader format;
-  std::memset(&format, 0, sizeof format);
-  format.biSize = sizeof format;
-  format.biWidth = options.frame_width;
-  format.biHeight = options.frame_height;
-  format.biPlanes = 1;
-  format.biBitCount = 16;
-  format.biCompression = kBiRgb;
   TestSource source;
-  source.SetFormat(format);
+  source.SetFormat(RequestedFrameFormat(options.frame_width, options.frame_height));
   return source;
 }
 

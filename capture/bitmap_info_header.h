@@ -19,3 +19,15 @@ struct BitmapInfoHeader {
 static_assert(sizeof(BitmapInfoHeader) == 40, "the header is exactly 40 bytes with no padding");
 
 inline constexpr uint32_t kBiRgb = 0;  // uncompressed; 16 bits per pixel then means 5-5-5
+
+// What a run asks the driver for: the requested size, 16 bits per pixel, uncompressed, bottom-up.
+inline BitmapInfoHeader RequestedFrameFormat(int32_t width, int32_t height) {
+  BitmapInfoHeader format = {};  // cleared first: every field not named here is zero
+  format.biSize = sizeof format;
+  format.biWidth = width;
+  format.biHeight = height;
+  format.biPlanes = 1;
+  format.biBitCount = 16;
+  format.biCompression = kBiRgb;
+  return format;
+}

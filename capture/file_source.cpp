@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "capture/write_all.h"
+#include "imaging/rewritten_file.h"
 
 namespace {
 
@@ -49,17 +49,8 @@ bool FileSource::Grab() {
 }
 
 bool FileSource::SaveFrame(const char* path) {
-  // Cut to length after the write rather than O_TRUNC, as the BMP writer does: ext4 flushes a
-  // truncated file that is written anew on close, and the run's unlink would wait for it.
-  int out = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (out < 0) return Fail(Why("cannot create the frame file"));
-  bool written = WriteAllBytes(out, bytes_.data(), bytes_.size()) &&
-                 ftruncate(out, static_cast<off_t>(bytes_.size())) == 0;
-  int error = errno;
-  if (close(out) != 0 && written) {
-    written = false;
-    error = errno;
-  }
-  errno = error;
-  return written || Fail(Why("cannot write the frame file"));
+  RewrittenFile out(path);
+  if (out.fd() < 0) return Fail(Why("cannot create the frame file"));
+  return (WriteAllBytes(out.fd(), bytes_.data(), bytes_.size()) && out.Finish()) ||
+         Fail(Why("cannot write the frame file"));
 }

@@ -53,14 +53,7 @@ bool FrameGrab::Open(const SnapshotOptions& options) {
 }
 
 bool FrameGrab::TakeFrame(const SnapshotOptions& options, const char* frame_path) {
-  BitmapInfoHeader format;
-  std::memset(&format, 0, sizeof format);
-  format.biSize = sizeof format;
-  format.biWidth = options.frame_width;
-  format.biHeight = options.frame_height;
-  format.biPlanes = 1;
-  format.biBitCount = 16;
-  format.biCompression = kBiRgb;
+  BitmapInfoHeader format = RequestedFrameFormat(options.frame_width, options.frame_height);
   CapSetVideoFormat(*window_, &format, sizeof format);  // whatever the answer: the frame file tells
   if (!CapGrabFrame(*window_)) return Quietly(false);
   return Quietly(CapFileSaveDib(*window_, frame_path));

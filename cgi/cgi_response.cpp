@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "imaging/rewritten_file.h"
+
 namespace {
 
 constexpr size_t kBlockSize = 4096;
@@ -33,25 +35,11 @@ class InputFile {
 
 }  // namespace
 
-bool WriteAll(int fd, const void* data, size_t size) {
-  const auto* bytes = static_cast<const unsigned char*>(data);
-  while (size > 0) {
-    ssize_t written = write(fd, bytes, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
-
 void WriteCgiResponse(const char* picture_path, int out_fd) {
   // One block for the whole copy, however large the picture.
   static unsigned char block[kBlockSize];
 
-  if (!WriteAll(out_fd, kResponseHeader, kResponseHeaderSize)) ThrowErrno("write header");
+  if (!WriteAllBytes(out_fd, kResponseHeader, kResponseHeaderSize)) ThrowErrno("write header");
   InputFile picture(picture_path);
   if (picture.fd() < 0) ThrowErrno("open picture file");
   for (;;) {
@@ -61,7 +49,7 @@ void WriteCgiResponse(const char* picture_path, int out_fd) {
       ThrowErrno("read picture file");
     }
     if (count == 0) break;
-    if (!WriteAll(out_fd, block, static_cast<size_t>(count))) ThrowErrno("write picture");
+    if (!WriteAllBytes(out_fd, block, static_cast<size_t>(count))) ThrowErrno("write picture");
   }
   if (picture.Close() != 0) ThrowErrno("close picture file");
   // Closing stdout here lets the server finish the response before the device is released.

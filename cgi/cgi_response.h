@@ -9,6 +9,3 @@ inline constexpr size_t kResponseHeaderSize = sizeof(kResponseHeader) - 1;
 // Writes the header and then the picture file's bytes to out_fd in blocks of 4096 bytes, then
 // closes out_fd. Throws std::system_error on the first failed operation; what was written stays written.
 void WriteCgiResponse(const char* picture_path, int out_fd);
-
-// Writes all of data, through short counts and EINTR. Returns false with errno set on failure.
-bool WriteAll(int fd, const void* data, size_t size);

@@ -1,14 +1,13 @@
 #include "imaging/bmp_writer.h"
 
-#include <fcntl.h>
-#include <limits.h>
 #include <sys/uio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
+
+#include "imaging/rewritten_file.h"
 
 namespace {
 
@@ -26,32 +25,6 @@ void PutU32(uint8_t* at, uint32_t value) {
   PutU16(at + 2, value >> 16);
 }
 
-// Writes every byte the vectors describe, through short counts and EINTR. The vectors are consumed.
-bool WritevAll(int fd, iovec* vectors, size_t count) {
-  while (count > 0) {
-    int batch = static_cast<int>(count < IOV_MAX ? count : IOV_MAX);
-    ssize_t written = writev(fd, vectors, batch);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) {
-      errno = EIO;
-      return false;
-    }
-    auto left = static_cast<size_t>(written);
-    while (count > 0 && left >= vectors->iov_len) {
-      left -= vectors->iov_len;
-      ++vectors;
-      --count;
-    }
-    if (left > 0) {
-      vectors->iov_base = static_cast<uint8_t*>(vectors->iov_base) + left;
-      vectors->iov_len -= left;
-    }
-  }
-  return true;
-}
 
 // Headers and rows, in as few writes as the kernel allows. row(i) gives the i-th row from the bottom.
 template <typename RowAt>
@@ -95,19 +68,8 @@ bool WriteRows(const char* path, int32_t width, int32_t height, uint16_t bits_pe
     if (padding > 0) vectors.push_back({const_cast<uint8_t*>(kPadding), padding});
   }
 
-  // Not O_TRUNC but a cut to length after the write: on ext4 a truncated file that is written anew
-  // is flushed to disk on close, and the run's unlink then waits for that write (milliseconds).
-  int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  if (!WritevAll(fd, vectors.data(), vectors.size()) ||
-      ftruncate(fd, static_cast<off_t>(kHeadersSize + image_size)) != 0) {
-    int error = errno;
-    close(fd);
-    errno = error;
-    return false;
-  }
-  // A failed close can be the first report of a failed write (a full disk on NFS, for one).
-  return close(fd) == 0;
+  RewrittenFile file(path);
+  return file.fd() >= 0 && WritevAllBytes(file.fd(), vectors.data(), vectors.size()) && file.Finish();
 }
 
 // The file format stores sizes in 32 bits; 32767 per side keeps every product far from overflow.

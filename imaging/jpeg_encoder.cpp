@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "imaging/rewritten_file.h"
+
 namespace {
 
 constexpr int kQuality = 85;
@@ -184,15 +186,9 @@ void OnOutputMessage(j_common_ptr) {}
 // Writes all of data; on failure keeps errno and ends the compression through the error manager.
 void WriteOrFail(j_compress_ptr info, const uint8_t* data, size_t size) {
   auto* destination = reinterpret_cast<FileDestination*>(info->dest);
-  while (size > 0) {
-    ssize_t written = write(destination->fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      destination->write_errno = written < 0 ? errno : EIO;
-      ERREXIT(info, JERR_FILE_WRITE);
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
+  if (!WriteAllBytes(destination->fd, data, size)) {
+    destination->write_errno = errno;
+    ERREXIT(info, JERR_FILE_WRITE);
   }
 }
 
@@ -264,40 +260,12 @@ int Compress(Compression& compression, const RowSource& rows, int32_t width, int
   return 0;
 }
 
-class OutputFile {
- public:
-  explicit OutputFile(const char* path)
-      // Not O_TRUNC but a cut to length in Close(): on ext4 a truncated file that is written anew is
-      // flushed to disk on close, and the run's unlink then waits for that write (milliseconds).
-      : fd_(open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)) {
-    if (fd_ < 0) throw std::runtime_error(std::string("cannot create picture file: ") + std::strerror(errno));
-  }
-  ~OutputFile() {
-    if (fd_ >= 0) close(fd_);
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  int fd() const { return fd_; }
-
-  // Closes and reports what close reports: on some file systems the last write fails only here.
-  void Close() {
-    off_t length = lseek(fd_, 0, SEEK_CUR);
-    if (length < 0 || ftruncate(fd_, length) != 0)
-      throw std::runtime_error(std::string("cannot write picture file: ") + std::strerror(errno));
-    int fd = fd_;
-    fd_ = -1;
-    if (close(fd) != 0)
-      throw std::runtime_error(std::string("cannot write picture file: ") + std::strerror(errno));
-  }
-
- private:
-  int fd_;
-};
 
 }  // namespace
 
 void EncodeJpegFile(const FrameBitmap& frame, const char* path) {
-  OutputFile file(path);
+  RewrittenFile file(path);
+  if (file.fd() < 0) throw std::runtime_error(std::string("cannot create picture file: ") + std::strerror(errno));
   if (!frame.empty()) {
     RowSource rows(frame);
     // Wider frames than libjpeg takes fail before the first row, so the buffer never needs more.
@@ -320,5 +288,5 @@ void EncodeJpegFile(const FrameBitmap& frame, const char* path) {
       throw std::runtime_error(message);
     }
   }
-  file.Close();
+  if (!file.Finish()) throw std::runtime_error(std::string("cannot write picture file: ") + std::strerror(errno));
 }

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <sys/uio.h>
+
+#include <cstddef>
+
+// Writes all of data, through short counts and EINTR. False with errno set on failure.
+bool WriteAllBytes(int fd, const void* data, size_t size);
+
+// The same for a list of pieces; the vectors are consumed.
+bool WritevAllBytes(int fd, iovec* vectors, size_t count);
+
+// One of the run's own files (frame or picture), written anew in place: never through a symlink,
+// created with mode 0600 when absent. Not O_TRUNC but a cut to length in Finish(): on ext4 a
+// truncated file that is written anew is flushed to disk on close, and the run's unlink then waits
+// for that write (milliseconds per request).
+class RewrittenFile {
+ public:
+  explicit RewrittenFile(const char* path);  // fd() < 0 with errno set when it cannot be opened
+  ~RewrittenFile();
+  RewrittenFile(const RewrittenFile&) = delete;
+  RewrittenFile& operator=(const RewrittenFile&) = delete;
+
+  int fd() const { return fd_; }
+  // Cuts the file where the writes ended and closes it. False with errno set; a failed close can be
+  // the first report of a failed write (a full disk on NFS, for one).
+  bool Finish();
+
+ private:
+  int fd_;
+};
