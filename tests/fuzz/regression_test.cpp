@@ -9,6 +9,7 @@
 
 #include "cgi/request_options.h"
 #include "imaging/bmp_reader.h"
+#include "imaging/jpeg_encoder.h"
 #include "tests/support/process_runner.h"
 
 namespace {
@@ -22,7 +23,8 @@ std::vector<std::filesystem::path> FilesIn(const std::string& folder) {
   return files;
 }
 
-// The frame must be whole: every pixel of every row inside the buffer.
+// The frame must be whole (every pixel of every row inside the buffer) and must encode, or be
+// refused by the encoder with a message, as the fuzzer demands.
 void ExpectWholeFrame(const FrameBitmap& frame, const std::string& name) {
   if (frame.empty()) return;
   ASSERT_GE(frame.pixels.size(), frame.stride * static_cast<size_t>(frame.height)) << name;
@@ -31,6 +33,12 @@ void ExpectWholeFrame(const FrameBitmap& frame, const std::string& name) {
     for (int32_t x = 0; x < frame.width; ++x) sink ^= frame.RgbAt(x, y);
   }
   (void)sink;
+  TempFolder tmp;
+  try {
+    EncodeJpegFile(frame, (tmp.path() + "/picture.jpg").c_str());
+  } catch (const std::exception&) {
+    // refused with a message: the designed way
+  }
 }
 
 TEST(FuzzRegressions, BmpSeedsLoad) {
