@@ -252,8 +252,11 @@ int Compress(Compression& compression, const RowSource& rows, int32_t width, int
   while (info->next_scanline < info->image_height) {
     auto first = static_cast<int32_t>(info->next_scanline);
     int32_t count = height - first < kRowsPerBatch ? height - first : kRowsPerBatch;
-    for (int32_t i = 0; i < count; ++i)
-      batch[i] = rows.Row(first + i, scratch + static_cast<size_t>(i) * row_bytes);
+    for (int32_t i = 0; i < count; ++i) {
+      // Rows that need no conversion have no scratch at all: no offset from a null pointer.
+      uint8_t* row_scratch = scratch != nullptr ? scratch + static_cast<size_t>(i) * row_bytes : nullptr;
+      batch[i] = rows.Row(first + i, row_scratch);
+    }
     jpeg_write_scanlines(info, batch, static_cast<JDIMENSION>(count));
   }
   jpeg_finish_compress(info);
