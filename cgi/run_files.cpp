@@ -12,7 +12,7 @@ namespace {
 
 // The signal handler can reach the live run only through a global; it is set and cleared by RunFiles.
 volatile sig_atomic_t g_have_live_files = 0;
-const RunFiles* g_live_files = nullptr;
+const RunFiles* volatile g_live_files = nullptr;
 
 void MakeUniqueFile(char (&path)[PATH_MAX], const char* tmpdir, const char* suffix) {
   int length = std::snprintf(path, sizeof path, "%s/stillcam-XXXXXX%s", tmpdir, suffix);
