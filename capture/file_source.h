@@ -4,15 +4,13 @@
 #include <vector>
 
 #include "capture/frame_source.h"
+#include "imaging/unique_fd.h"
 
 // A source that delivers one file's bytes unchanged as the frame file, whatever format was asked
 // for: a fixed placeholder picture, or a driver that ignores the request, on demand.
 class FileSource final : public FrameSource {
  public:
   explicit FileSource(std::string path) : path_(std::move(path)) {}
-  ~FileSource() override;
-  FileSource(const FileSource&) = delete;
-  FileSource& operator=(const FileSource&) = delete;
 
   // Opens the file; a file that cannot be opened is a failed connection.
   bool Connect();
@@ -22,6 +20,6 @@ class FileSource final : public FrameSource {
 
  private:
   std::string path_;
-  int fd_ = -1;
+  UniqueFd fd_;
   std::vector<uint8_t> bytes_;
 };

@@ -7,31 +7,15 @@
 #include <system_error>
 
 #include "imaging/rewritten_file.h"
+#include "imaging/unique_fd.h"
 
 namespace {
 
 constexpr size_t kBlockSize = 4096;
 
-[[noreturn]] void ThrowErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
-
-class InputFile {
- public:
-  explicit InputFile(const char* path) : fd_(open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) {}
-  ~InputFile() {
-    if (fd_ >= 0) close(fd_);
-  }
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-  int fd() const { return fd_; }
-  int Close() {
-    int result = close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;
-};
+[[noreturn]] void ThrowErrno(const char* what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
 
 }  // namespace
 
@@ -40,10 +24,10 @@ void WriteCgiResponse(const char* picture_path, int out_fd) {
   static unsigned char block[kBlockSize];
 
   if (!WriteAllBytes(out_fd, kResponseHeader, kResponseHeaderSize)) ThrowErrno("write header");
-  InputFile picture(picture_path);
-  if (picture.fd() < 0) ThrowErrno("open picture file");
+  UniqueFd picture(open(picture_path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!picture.valid()) ThrowErrno("open picture file");
   for (;;) {
-    ssize_t count = read(picture.fd(), block, sizeof block);
+    ssize_t count = read(picture.get(), block, sizeof block);
     if (count < 0) {
       if (errno == EINTR) continue;
       ThrowErrno("read picture file");
@@ -51,7 +35,7 @@ void WriteCgiResponse(const char* picture_path, int out_fd) {
     if (count == 0) break;
     if (!WriteAllBytes(out_fd, block, static_cast<size_t>(count))) ThrowErrno("write picture");
   }
-  if (picture.Close() != 0) ThrowErrno("close picture file");
+  if (close(picture.Release()) != 0) ThrowErrno("close picture file");
   // Closing stdout here lets the server finish the response before the device is released.
   if (close(out_fd) != 0 && errno != EINTR) ThrowErrno("close output");
 }

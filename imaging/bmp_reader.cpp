@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "imaging/unique_fd.h"
+
 namespace {
 
 constexpr size_t kFileHeaderBytes = 14;
@@ -134,20 +136,6 @@ PixelSpan ParseHeaders(const uint8_t* head, size_t head_size, uint64_t file_size
   return span;
 }
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // Reads exactly size bytes at offset; false at end of file, throws on a read error.
 bool ReadExactly(int fd, uint8_t* into, size_t size, off_t offset) {
   while (size > 0) {
@@ -174,7 +162,7 @@ FrameBitmap ParseFrameBitmap(const uint8_t* data, size_t size) {
 }
 
 FrameBitmap LoadFrameBitmap(const char* path) {
-  FileDescriptor file(open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd file(open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   if (file.get() < 0) Fail(std::string("cannot open frame file: ") + std::strerror(errno));
   struct stat status {};
   if (fstat(file.get(), &status) != 0) Fail(std::string("cannot stat frame file: ") + std::strerror(errno));

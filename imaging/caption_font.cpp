@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
+
+#include "imaging/unique_fd.h"
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
 
@@ -84,11 +86,11 @@ namespace {
 // Maps the font file. We open it ourselves rather than let FreeType do it: a FIFO or a device named
 // by mistake must fail at once instead of blocking the run or reading without end.
 void MapFontFile(const std::string& path, const std::string& where, void*& file, size_t& file_size) {
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw std::runtime_error("cannot read " + where + ": " + std::strerror(errno));
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) throw std::runtime_error("cannot read " + where + ": " + std::strerror(errno));
   struct stat status {};
   std::string problem;
-  if (fstat(fd, &status) != 0) {
+  if (fstat(fd.get(), &status) != 0) {
     problem = std::strerror(errno);
   } else if (!S_ISREG(status.st_mode)) {
     problem = "not a regular file";
@@ -96,10 +98,9 @@ void MapFontFile(const std::string& path, const std::string& where, void*& file,
     problem = "not a font file";
   } else {
     file_size = static_cast<size_t>(status.st_size);
-    file = mmap(nullptr, file_size, PROT_READ, MAP_PRIVATE, fd, 0);
+    file = mmap(nullptr, file_size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
     if (file == MAP_FAILED) problem = std::strerror(errno);
   }
-  close(fd);
   if (!problem.empty()) throw std::runtime_error("cannot read " + where + ": " + problem);
 }
 

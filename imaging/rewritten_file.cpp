@@ -39,19 +39,14 @@ bool WritevAllBytes(int fd, iovec* vectors, size_t count) {
   return true;
 }
 
-RewrittenFile::RewrittenFile(const char* path) : fd_(open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)) {}
-
-RewrittenFile::~RewrittenFile() {
-  if (fd_ >= 0) close(fd_);
-}
+RewrittenFile::RewrittenFile(const char* path)
+    : fd_(open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600)) {}
 
 bool RewrittenFile::Finish() {
-  off_t length = lseek(fd_, 0, SEEK_CUR);
-  bool cut = length >= 0 && ftruncate(fd_, length) == 0;
+  off_t length = lseek(fd_.get(), 0, SEEK_CUR);
+  bool cut = length >= 0 && ftruncate(fd_.get(), length) == 0;
   int error = errno;
-  int fd = fd_;
-  fd_ = -1;
-  if (close(fd) != 0) return false;
+  if (close(fd_.Release()) != 0) return false;
   errno = error;
   return cut;
 }

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "imaging/unique_fd.h"
+
 // Writes all of data, through short counts and EINTR. False with errno set on failure.
 bool WriteAllBytes(int fd, const void* data, size_t size);
 
@@ -17,15 +19,12 @@ bool WritevAllBytes(int fd, iovec* vectors, size_t count);
 class RewrittenFile {
  public:
   explicit RewrittenFile(const char* path);  // fd() < 0 with errno set when it cannot be opened
-  ~RewrittenFile();
-  RewrittenFile(const RewrittenFile&) = delete;
-  RewrittenFile& operator=(const RewrittenFile&) = delete;
 
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
   // Cuts the file where the writes ended and closes it. False with errno set; a failed close can be
   // the first report of a failed write (a full disk on NFS, for one).
   bool Finish();
 
  private:
-  int fd_;
+  UniqueFd fd_;
 };
