@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "capture/frame_source.h"
-#include "imaging/unique_fd.h"
 
 // A source that delivers one file's bytes unchanged as the frame file, whatever format was asked
 // for: a fixed placeholder picture, or a driver that ignores the request, on demand.

@@ -45,15 +45,15 @@ bool FrameGrab::Quietly(bool result) const {
   return result;
 }
 
-bool FrameGrab::Open(const SnapshotOptions& options) {
-  window_ = CreateCaptureWindow(kWindowName, kCaptureWindowStyle, 0, 0, options.frame_width,
-                                options.frame_height, kDesktopWindow, kCaptureWindowId, drivers_);
+bool FrameGrab::Open(int32_t frame_width, int32_t frame_height) {
+  window_ = CreateCaptureWindow(kWindowName, kCaptureWindowStyle, 0, 0, frame_width, frame_height,
+                                kDesktopWindow, kCaptureWindowId, drivers_);
   if (!window_) return Quietly(false);
   return Quietly(CapDriverConnect(*window_, kCameraDriver));
 }
 
-bool FrameGrab::TakeFrame(const SnapshotOptions& options, const char* frame_path) {
-  BitmapInfoHeader format = RequestedFrameFormat(options.frame_width, options.frame_height);
+bool FrameGrab::TakeFrame(int32_t frame_width, int32_t frame_height, const char* frame_path) {
+  BitmapInfoHeader format = RequestedFrameFormat(frame_width, frame_height);
   CapSetVideoFormat(*window_, &format, sizeof format);  // whatever the answer: the frame file tells
   if (!CapGrabFrame(*window_)) return Quietly(false);
   return Quietly(CapFileSaveDib(*window_, frame_path));

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "capture/video_capture.h"
-#include "cgi/request_options.h"
 
 // The capture stage of a run: connect capture driver 1, take one frame into a BMP file, disconnect.
 // Failures are quiet; with STILLCAM_VERBOSE=1 each says why in one line on stderr.
@@ -13,8 +13,9 @@ class FrameGrab {
   FrameGrab();
   FrameGrab(CaptureDrivers drivers, bool verbose);
 
-  bool Open(const SnapshotOptions& options);
-  bool TakeFrame(const SnapshotOptions& options, const char* frame_path);
+  // The requested frame size is the capture window's size.
+  bool Open(int32_t frame_width, int32_t frame_height);
+  bool TakeFrame(int32_t frame_width, int32_t frame_height, const char* frame_path);
   void Close();
 
   // The capture window, once Open made it.

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "imaging/bmp_writer.h"
+#include "capture/bmp_writer.h"
 
 namespace {
 

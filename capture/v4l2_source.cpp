@@ -10,7 +10,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "imaging/bmp_writer.h"
+#include "capture/bmp_writer.h"
 
 namespace {
 

@@ -7,10 +7,12 @@
 #include "imaging/jpeg_encoder.h"
 #include "imaging/timestamp_caption.h"
 
-bool ProductionStages::OpenCapture(const SnapshotOptions& options) { return grab_.Open(options); }
+bool ProductionStages::OpenCapture(const SnapshotOptions& options) {
+  return grab_.Open(options.frame_width, options.frame_height);
+}
 
 bool ProductionStages::TakeFrame(const SnapshotOptions& options, const char* frame_path) {
-  return grab_.TakeFrame(options, frame_path);
+  return grab_.TakeFrame(options.frame_width, options.frame_height, frame_path);
 }
 
 void ProductionStages::CloseCapture() { grab_.Close(); }
@@ -18,7 +20,7 @@ void ProductionStages::CloseCapture() { grab_.Close(); }
 FrameBitmap ProductionStages::LoadFrame(const char* frame_path) { return LoadFrameBitmap(frame_path); }
 
 void ProductionStages::DrawCaption(FrameBitmap& frame, const SnapshotOptions& options) {
-  DrawTimestampCaption(frame, options);
+  DrawTimestampCaption(frame, options.frame_height, options.bold);
 }
 
 void ProductionStages::EncodePicture(FrameBitmap&& frame, const char* picture_path) {
@@ -26,4 +28,6 @@ void ProductionStages::EncodePicture(FrameBitmap&& frame, const char* picture_pa
   EncodeJpegFile(owned, picture_path);
 }
 
-void ProductionStages::WriteResponse(const char* picture_path) { WriteCgiResponse(picture_path, STDOUT_FILENO); }
+void ProductionStages::WriteResponse(const char* picture_path) {
+  WriteCgiResponse(picture_path, STDOUT_FILENO);
+}

@@ -1,16 +1,13 @@
 #include "imaging/bmp_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <bit>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <string>
 
-#include "imaging/unique_fd.h"
+#include "base/platform.h"
+#include "base/unique_fd.h"
 
 namespace {
 
@@ -137,17 +134,14 @@ PixelSpan ParseHeaders(const uint8_t* head, size_t head_size, uint64_t file_size
 }
 
 // Reads exactly size bytes at offset; false at end of file, throws on a read error.
-bool ReadExactly(int fd, uint8_t* into, size_t size, off_t offset) {
+bool ReadExactly(int fd, uint8_t* into, size_t size, uint64_t offset) {
   while (size > 0) {
-    ssize_t got = pread(fd, into, size, offset);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      Fail(std::string("cannot read frame file: ") + std::strerror(errno));
-    }
+    long got = ReadSomeAt(fd, into, size, offset);
+    if (got < 0) Fail(std::string("cannot read frame file: ") + std::strerror(errno));
     if (got == 0) return false;
     into += got;
     size -= static_cast<size_t>(got);
-    offset += got;
+    offset += static_cast<uint64_t>(got);
   }
   return true;
 }
@@ -162,12 +156,12 @@ FrameBitmap ParseFrameBitmap(const uint8_t* data, size_t size) {
 }
 
 FrameBitmap LoadFrameBitmap(const char* path) {
-  UniqueFd file(open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd file(OpenForReading(path, true));
   if (file.get() < 0) Fail(std::string("cannot open frame file: ") + std::strerror(errno));
-  struct stat status {};
-  if (fstat(file.get(), &status) != 0) Fail(std::string("cannot stat frame file: ") + std::strerror(errno));
-  if (!S_ISREG(status.st_mode)) Fail("frame file is not a regular file");
-  auto file_size = static_cast<uint64_t>(status.st_size);
+  FileFacts facts;
+  if (!ReadFileFacts(file.get(), facts)) Fail(std::string("cannot stat frame file: ") + std::strerror(errno));
+  if (!facts.regular) Fail("frame file is not a regular file");
+  const uint64_t file_size = facts.size;
 
   uint8_t head[kMaxHeadBytes];
   size_t head_size = file_size < kMaxHeadBytes ? static_cast<size_t>(file_size) : kMaxHeadBytes;
@@ -177,6 +171,6 @@ FrameBitmap LoadFrameBitmap(const char* path) {
   PixelSpan span = ParseHeaders(head, head_size, file_size, frame);
   // The pixel data stays where it is, in the file's own row order. The frame file is this run's own
   // (created 0600 under a fresh name), so nothing else can cut it short while it is mapped.
-  if (span.bytes > 0) frame.mapped = MappedPixels(file.get(), static_cast<off_t>(span.offset), span.bytes);
+  if (span.bytes > 0) frame.mapped = MappedPixels(file.get(), span.offset, span.bytes);
   return frame;
 }

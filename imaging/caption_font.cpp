@@ -1,16 +1,13 @@
 #include "imaging/caption_font.h"
 
-#include <fcntl.h>
 #include <ft2build.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
-#include "imaging/unique_fd.h"
+#include "base/platform.h"
+#include "base/unique_fd.h"
 #include FT_FREETYPE_H
 #include FT_SYNTHESIS_H
 
@@ -19,7 +16,7 @@ namespace {
 // The platform's default GUI font is 8 points at 96 dpi: an em of 11 pixels.
 constexpr FT_UInt kEmPixels = 11;
 // Far beyond any TrueType font with Latin glyphs; keeps a wrong path from mapping a disk image.
-constexpr off_t kMaxFontBytes = off_t{64} << 20;
+constexpr uint64_t kMaxFontBytes = uint64_t{64} << 20;
 
 std::string FreeTypeProblem(FT_Error error) {
   if (error == FT_Err_Unknown_File_Format) return "not a font file";
@@ -70,14 +67,13 @@ std::u32string DecodeText(const std::string& text) {
 }  // namespace
 
 struct CaptionFont::Library {
-  void* file = MAP_FAILED;  // the font file, mapped; the face reads from it while it lives
-  size_t file_size = 0;
+  MappedView file;  // the font file; the face reads from it while it lives
   FT_Library library = nullptr;
   FT_Face face = nullptr;
   ~Library() {
     if (face != nullptr) FT_Done_Face(face);
     if (library != nullptr) FT_Done_FreeType(library);
-    if (file != MAP_FAILED) munmap(file, file_size);
+    UnmapView(file);
   }
 };
 
@@ -85,23 +81,25 @@ namespace {
 
 // Maps the font file. We open it ourselves rather than let FreeType do it: a FIFO or a device named
 // by mistake must fail at once instead of blocking the run or reading without end.
-void MapFontFile(const std::string& path, const std::string& where, void*& file, size_t& file_size) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+MappedView MapFontFile(const std::string& path, const std::string& where) {
+  UniqueFd fd(OpenForReading(path.c_str(), false));
   if (!fd.valid()) throw std::runtime_error("cannot read " + where + ": " + std::strerror(errno));
-  struct stat status {};
+  FileFacts facts;
   std::string problem;
-  if (fstat(fd.get(), &status) != 0) {
+  MappedView file;
+  if (!ReadFileFacts(fd.get(), facts)) {
     problem = std::strerror(errno);
-  } else if (!S_ISREG(status.st_mode)) {
+  } else if (!facts.regular) {
     problem = "not a regular file";
-  } else if (status.st_size == 0 || status.st_size > kMaxFontBytes) {
+  } else if (facts.size == 0 || facts.size > kMaxFontBytes) {
     problem = "not a font file";
   } else {
-    file_size = static_cast<size_t>(status.st_size);
-    file = mmap(nullptr, file_size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
-    if (file == MAP_FAILED) problem = std::strerror(errno);
+    size_t lead = 0;
+    file = MapFile(fd.get(), 0, static_cast<size_t>(facts.size), false, lead);
+    if (file.base == nullptr) problem = std::strerror(errno);
   }
   if (!problem.empty()) throw std::runtime_error("cannot read " + where + ": " + problem);
+  return file;
 }
 
 }  // namespace
@@ -114,12 +112,12 @@ struct CaptionFont::Glyph {
 
 CaptionFont::CaptionFont(const FontFile& file, bool bold) : library_(std::make_unique<Library>()) {
   std::string where = "font " + file.path + (file.origin == "default" ? "" : " (" + file.origin + ")");
-  MapFontFile(file.path, where, library_->file, library_->file_size);
+  library_->file = MapFontFile(file.path, where);
   if (FT_Error error = FT_Init_FreeType(&library_->library)) {
     throw std::runtime_error("cannot start FreeType: " + FreeTypeProblem(error));
   }
-  if (FT_Error error = FT_New_Memory_Face(library_->library, static_cast<const FT_Byte*>(library_->file),
-                                          static_cast<FT_Long>(library_->file_size), 0, &library_->face)) {
+  if (FT_Error error = FT_New_Memory_Face(library_->library, static_cast<const FT_Byte*>(library_->file.base),
+                                          static_cast<FT_Long>(library_->file.length), 0, &library_->face)) {
     throw std::runtime_error("cannot load " + where + ": " + FaceProblem(error));
   }
   FT_Face face = library_->face;

@@ -1,10 +1,9 @@
 #include "imaging/font_lookup.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <stdexcept>
+
+#include "base/platform.h"
 
 namespace {
 
@@ -41,24 +40,6 @@ using ConfigDestroy = void (*)(FcConfigPtr);
 using Fini = void (*)();
 constexpr int kFcMatchPattern = 0;
 constexpr int kFcResultMatch = 0;
-
-class SharedLibrary {
- public:
-  explicit SharedLibrary(const char* name) : handle_(dlopen(name, RTLD_NOW | RTLD_LOCAL)) {}
-  ~SharedLibrary() {
-    if (handle_ != nullptr) dlclose(handle_);
-  }
-  SharedLibrary(const SharedLibrary&) = delete;
-  SharedLibrary& operator=(const SharedLibrary&) = delete;
-  bool loaded() const { return handle_ != nullptr; }
-  template <typename Function>
-  Function Get(const char* symbol) const {
-    return reinterpret_cast<Function>(dlsym(handle_, symbol));
-  }
-
- private:
-  void* handle_;
-};
 
 }  // namespace
 
@@ -106,7 +87,7 @@ FontFile FindCaptionFont(bool bold) {
   }
   if (const char* path = NonEmptyEnv("STILLCAM_FONT")) return {path, "STILLCAM_FONT"};
   for (const char* path : bold ? kBoldPaths : kRegularPaths) {
-    if (access(path, R_OK) == 0) return {path, "default"};
+    if (IsReadable(path)) return {path, "default"};
   }
   std::string matched = FontconfigMatch(bold ? "sans-serif:bold" : "sans-serif");
   if (!matched.empty()) return {matched, "fontconfig"};

@@ -1,9 +1,7 @@
 #include "imaging/jpeg_encoder.h"
 
-#include <fcntl.h>
 #include <jerror.h>
 #include <jpeglib.h>
-#include <unistd.h>
 
 #include <array>
 #include <bit>
@@ -15,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/rewritten_file.h"
+#include "base/rewritten_file.h"
 
 namespace {
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 
@@ -12,7 +10,7 @@ class MappedPixels {
  public:
   MappedPixels() = default;
   // Maps size bytes at offset of fd (size > 0). Throws std::runtime_error when mmap fails.
-  MappedPixels(int fd, off_t offset, size_t size);
+  MappedPixels(int fd, uint64_t offset, size_t size);
   ~MappedPixels();
   MappedPixels(const MappedPixels& other);
   MappedPixels& operator=(const MappedPixels& other);

@@ -1,10 +1,10 @@
 #include "imaging/timestamp_caption.h"
 
 #include <bit>
-#include <clocale>
 #include <limits>
 #include <vector>
 
+#include "base/platform.h"
 #include "imaging/caption_font.h"
 #include "imaging/font_lookup.h"
 
@@ -116,12 +116,6 @@ void DrawCaptionText(FrameBitmap& frame, const std::string& text, int32_t reques
   Blit(ink, x, y, Painter(frame, kTextColour));
 }
 
-void DrawTimestampCaption(FrameBitmap& frame, const SnapshotOptions& options) {
-  // Month names follow the locale the web server gives us; in the usual C locale they are English.
-  std::setlocale(LC_TIME, "");
-  tzset();
-  std::time_t now = std::time(nullptr);
-  std::tm local_time{};
-  localtime_r(&now, &local_time);
-  DrawCaptionText(frame, FormatCaptionText(local_time), options.frame_height, options.bold);
+void DrawTimestampCaption(FrameBitmap& frame, int32_t requested_height, bool bold) {
+  DrawCaptionText(frame, FormatCaptionText(LocalTime(std::time(nullptr))), requested_height, bold);
 }

@@ -3,15 +3,14 @@
 #include <ctime>
 #include <string>
 
-#include "cgi/request_options.h"
 #include "imaging/frame_bitmap.h"
 
 // Draws the current local date and time, outlined, into the bottom-left corner of the frame,
 // placed by the requested frame height. Throws std::runtime_error when the font cannot be had.
-void DrawTimestampCaption(FrameBitmap& frame, const SnapshotOptions& options);
+void DrawTimestampCaption(FrameBitmap& frame, int32_t requested_height, bool bold);
 
 // The caption for a local time: " yyyy-mmm-dd  hh:mm ", the month abbreviated as the current
-// LC_TIME locale abbreviates it.
+// LC_TIME locale abbreviates it (the process's locale, which main() takes from the environment).
 std::string FormatCaptionText(const std::tm& local_time);
 
 // Draws text as the caption: 0x333333 at the nine positions around (1, y), then 0xCCCCCC at (1, y),

@@ -1,4 +1,4 @@
-#include "imaging/bmp_writer.h"
+#include "capture/bmp_writer.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

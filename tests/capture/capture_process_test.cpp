@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/bmp_writer.h"
 #include "cgi/cgi_response.h"
-#include "imaging/bmp_writer.h"
 #include "tests/support/jpeg_decode.h"
 #include "tests/support/process_runner.h"
 

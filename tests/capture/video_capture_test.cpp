@@ -83,8 +83,7 @@ TEST_F(DeviceFolder, DriverOneIsTheFirstCameraAndTwoTheSecond) {
 TEST_F(DeviceFolder, OnlyTheTestSourceMeansNoConnection) {
   AddNode("video0", V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING);
   FrameGrab grab(Drivers(), false);
-  SnapshotOptions options;
-  EXPECT_FALSE(grab.Open(options));
+  EXPECT_FALSE(grab.Open(160, 120));
   ASSERT_NE(grab.window(), nullptr);
   EXPECT_EQ(grab.window()->driver, nullptr);
   EXPECT_NE(grab.window()->failure.find("no camera"), std::string::npos) << grab.window()->failure;
@@ -131,11 +130,10 @@ TEST_F(DeviceFolder, AFileSourceDeliversItsBytesUnchangedWhateverWasAsked) {
   CaptureDrivers drivers = Drivers();
   drivers.driver_1 = "file:" + tmp_.path() + "/fixed";
   FrameGrab grab(std::move(drivers), false);
-  SnapshotOptions large{640, 480, false, false};
-  ASSERT_TRUE(grab.Open(large));
+  ASSERT_TRUE(grab.Open(640, 480));
   std::string frame_path = tmp_.path() + "/frame.bmp";
   WriteFileBytes(frame_path, std::string(5000, 'o'));  // an earlier run's frame
-  ASSERT_TRUE(grab.TakeFrame(large, frame_path.c_str()));
+  ASSERT_TRUE(grab.TakeFrame(640, 480, frame_path.c_str()));
   EXPECT_EQ(ReadFileBytes(frame_path), bytes);
   grab.Close();
 }
@@ -144,8 +142,7 @@ TEST_F(DeviceFolder, TheFrameGrabAsksForExactlyTheRequestedFrame) {
   CaptureDrivers drivers = Drivers();
   drivers.driver_1 = "test";
   FrameGrab grab(std::move(drivers), false);
-  SnapshotOptions medium{320, 240, false, false};
-  ASSERT_TRUE(grab.Open(medium));
+  ASSERT_TRUE(grab.Open(320, 240));
   const CaptureWindow& window = *grab.window();
   EXPECT_EQ(window.name, "My Own Capture Window");
   EXPECT_EQ(window.style, 0x50000000u);
@@ -155,7 +152,7 @@ TEST_F(DeviceFolder, TheFrameGrabAsksForExactlyTheRequestedFrame) {
   EXPECT_EQ(window.id, 126);
 
   std::string frame_path = tmp_.path() + "/frame.bmp";
-  ASSERT_TRUE(grab.TakeFrame(medium, frame_path.c_str()));
+  ASSERT_TRUE(grab.TakeFrame(320, 240, frame_path.c_str()));
   FrameBitmap frame = LoadFrameBitmap(frame_path.c_str());
   EXPECT_EQ(frame.width, 320);
   EXPECT_EQ(frame.height, 240);
@@ -168,9 +165,8 @@ TEST_F(DeviceFolder, AFailedSaveIsAFailedTakeAndTheDeviceIsStillReleased) {
   AddNode("video0", kCapture);
   camera_.script = {{FakeCamera::Step::kFrame, 0}};
   FrameGrab grab(Drivers(), false);
-  SnapshotOptions small;
-  ASSERT_TRUE(grab.Open(small));
-  EXPECT_FALSE(grab.TakeFrame(small, (tmp_.path() + "/no/such/folder/frame.bmp").c_str()));
+  ASSERT_TRUE(grab.Open(160, 120));
+  EXPECT_FALSE(grab.TakeFrame(160, 120, (tmp_.path() + "/no/such/folder/frame.bmp").c_str()));
   EXPECT_NE(grab.window()->failure.find("frame file"), std::string::npos) << grab.window()->failure;
   grab.Close();
   EXPECT_EQ(camera_.open_fds, 0);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/bmp_writer.h"
+#include "capture/bmp_writer.h"
 #include "imaging/jpeg_encoder.h"
 #include "tests/reliability/reliability_support.h"
 

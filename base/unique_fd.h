@@ -1,19 +1,19 @@
 #pragma once
 
-#include <unistd.h>
+#include "base/platform.h"
 
 // Owns a file descriptor: closed on every way out unless Release()d.
 class UniqueFd {
  public:
   explicit UniqueFd(int fd = -1) : fd_(fd) {}
   ~UniqueFd() {
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0) CloseDescriptor(fd_);
   }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
   UniqueFd& operator=(UniqueFd&& other) noexcept {
     if (this != &other) {
-      if (fd_ >= 0) close(fd_);
+      if (fd_ >= 0) CloseDescriptor(fd_);
       fd_ = other.Release();
     }
     return *this;

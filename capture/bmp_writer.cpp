@@ -1,13 +1,12 @@
-#include "imaging/bmp_writer.h"
-
-#include <sys/uio.h>
+#include "capture/bmp_writer.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
-#include "imaging/rewritten_file.h"
+#include "base/platform.h"
+#include "base/rewritten_file.h"
 
 namespace {
 
@@ -24,7 +23,6 @@ void PutU32(uint8_t* at, uint32_t value) {
   PutU16(at, value & 0xFFFF);
   PutU16(at + 2, value >> 16);
 }
-
 
 // Headers and rows, in as few writes as the kernel allows. row(i) gives the i-th row from the bottom.
 template <typename RowAt>
@@ -52,24 +50,23 @@ bool WriteRows(const char* path, int32_t width, int32_t height, uint16_t bits_pe
   // One vector per row (plus padding) in file order, so the pixels are written without a copy.
   static const uint8_t kPadding[3] = {};
   const size_t padding = padded_row - row_bytes;
-  std::vector<iovec> vectors;
+  std::vector<BytePiece> vectors;
   vectors.reserve(1 + height_rows * (padding > 0 ? 2 : 1));
   vectors.push_back({headers, kHeadersSize});
   for (size_t file_row = 0; file_row < height_rows; ++file_row) {
     const uint8_t* pixels = row(file_row);
     // Rows that follow each other in memory go out as one piece.
-    iovec& last = vectors.back();
-    if (padding == 0 && vectors.size() > 1 &&
-        static_cast<const uint8_t*>(last.iov_base) + last.iov_len == pixels) {
-      last.iov_len += row_bytes;
+    BytePiece& last = vectors.back();
+    if (padding == 0 && vectors.size() > 1 && static_cast<const uint8_t*>(last.data) + last.size == pixels) {
+      last.size += row_bytes;
     } else {
-      vectors.push_back({const_cast<uint8_t*>(pixels), row_bytes});
+      vectors.push_back({pixels, row_bytes});
     }
-    if (padding > 0) vectors.push_back({const_cast<uint8_t*>(kPadding), padding});
+    if (padding > 0) vectors.push_back({kPadding, padding});
   }
 
   RewrittenFile file(path);
-  return file.fd() >= 0 && WritevAllBytes(file.fd(), vectors.data(), vectors.size()) && file.Finish();
+  return file.fd() >= 0 && WriteAllPieces(file.fd(), vectors.data(), vectors.size()) && file.Finish();
 }
 
 // The file format stores sizes in 32 bits; 32767 per side keeps every product far from overflow.

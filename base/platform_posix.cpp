@@ -1,0 +1,135 @@
+// The platform layer on POSIX systems (Linux first of all).
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+
+#include "base/platform.h"
+
+int OpenForReading(const char* path, bool never_follow) {
+  return open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | (never_follow ? O_NOFOLLOW : 0));
+}
+
+int OpenForRewriting(const char* path) {
+  return open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+int CloseDescriptor(int fd) { return close(fd); }
+
+long ReadSome(int fd, void* into, size_t size) {
+  for (;;) {
+    ssize_t got = read(fd, into, size);
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+long ReadSomeAt(int fd, void* into, size_t size, uint64_t offset) {
+  for (;;) {
+    ssize_t got = pread(fd, into, size, static_cast<off_t>(offset));
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+bool CutAtPosition(int fd) {
+  off_t length = lseek(fd, 0, SEEK_CUR);
+  return length >= 0 && ftruncate(fd, length) == 0;
+}
+
+bool IsReadable(const char* path) { return access(path, R_OK) == 0; }
+
+bool ReadFileFacts(int fd, FileFacts& facts) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0) return false;
+  facts.regular = S_ISREG(status.st_mode);
+  facts.size = static_cast<uint64_t>(std::max<off_t>(status.st_size, 0));
+  return true;
+}
+
+bool WriteAllBytes(int fd, const void* data, size_t size) {
+  BytePiece piece{data, size};
+  return WriteAllPieces(fd, &piece, 1);
+}
+
+bool WriteAllPieces(int fd, BytePiece* pieces, size_t count) {
+  constexpr size_t kBatch = IOV_MAX < 1024 ? IOV_MAX : 1024;
+  iovec batch[kBatch];
+  while (count > 0 && pieces->size == 0) ++pieces, --count;
+  while (count > 0) {
+    const size_t in_batch = std::min(count, kBatch);
+    for (size_t i = 0; i < in_batch; ++i) batch[i] = {const_cast<void*>(pieces[i].data), pieces[i].size};
+    ssize_t written = writev(fd, batch, static_cast<int>(in_batch));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) {
+      errno = EIO;
+      return false;
+    }
+    auto left = static_cast<size_t>(written);
+    while (count > 0 && left >= pieces->size) {
+      left -= pieces->size;
+      ++pieces;
+      --count;
+    }
+    if (left > 0) {
+      pieces->data = static_cast<const uint8_t*>(pieces->data) + left;
+      pieces->size -= left;
+    }
+  }
+  return true;
+}
+
+MappedView MapFile(int fd, uint64_t offset, size_t size, bool writable, size_t& lead) {
+  static const auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  const uint64_t start = offset / page * page;
+  lead = static_cast<size_t>(offset - start);
+  const size_t length = lead + size;
+  void* base = mmap(nullptr, length, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_PRIVATE, fd,
+                    static_cast<off_t>(start));
+  if (base == MAP_FAILED) return {};
+  return {base, length};
+}
+
+MappedView MapMemory(size_t size) {
+  void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (base == MAP_FAILED) return {};
+  return {base, size};
+}
+
+void UnmapView(const MappedView& view) {
+  if (view.base != nullptr) munmap(view.base, view.length);
+}
+
+void LoadTimeZone() { tzset(); }
+
+std::tm LocalTime(std::time_t moment) {
+  std::tm local{};
+  localtime_r(&moment, &local);
+  return local;
+}
+
+SharedLibrary::SharedLibrary(const char* name) : handle_(dlopen(name, RTLD_NOW | RTLD_LOCAL)) {}
+
+SharedLibrary::~SharedLibrary() {
+  if (handle_ != nullptr) dlclose(handle_);
+}
+
+void* SharedLibrary::Symbol(const char* symbol) const { return dlsym(handle_, symbol); }
+
+void PrepareProcess() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    // Read-only: writes to a stream that was closed then fail with EBADF, as they would have.
+    if (fcntl(fd, F_GETFD) < 0) open("/dev/null", O_RDONLY);  // takes the lowest free number: fd
+  }
+  signal(SIGPIPE, SIG_IGN);
+}
