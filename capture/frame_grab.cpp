@@ -1,9 +1,6 @@
 #include "capture/frame_grab.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 
 #include "capture/bitmap_info_header.h"
 
@@ -11,28 +8,8 @@ namespace {
 
 constexpr const char kWindowName[] = "My Own Capture Window";
 constexpr int kCameraDriver = 1;
-constexpr int kMostWarmUpFrames = 100;  // a few seconds of frames at the most
-
-bool EnvironmentSays(const char* name, const char* value) {
-  const char* set = std::getenv(name);
-  return set != nullptr && std::strcmp(set, value) == 0;
-}
 
 }  // namespace
-
-CaptureDrivers CaptureDriversFromEnvironment() {
-  CaptureDrivers drivers;
-  if (const char* device = std::getenv("STILLCAM_DEVICE"); device != nullptr && device[0] != '\0')
-    drivers.driver_1 = device;
-  if (const char* skip = std::getenv("STILLCAM_SKIP_FRAMES");
-      skip != nullptr && skip[0] != '\0' && std::strlen(skip) <= 3 &&
-      std::strspn(skip, "0123456789") == std::strlen(skip))
-    drivers.warm_up_frames = std::min(std::atoi(skip), kMostWarmUpFrames);
-  return drivers;
-}
-
-FrameGrab::FrameGrab()
-    : FrameGrab(CaptureDriversFromEnvironment(), EnvironmentSays("STILLCAM_VERBOSE", "1")) {}
 
 FrameGrab::FrameGrab(CaptureDrivers drivers, bool verbose)
     : drivers_(std::move(drivers)), verbose_(verbose) {}

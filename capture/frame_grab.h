@@ -6,11 +6,10 @@
 #include "capture/video_capture.h"
 
 // The capture stage of a run: connect capture driver 1, take one frame into a BMP file, disconnect.
-// Failures are quiet; with STILLCAM_VERBOSE=1 each says why in one line on stderr.
+// Failures are quiet, unless verbose: then each says why in one line on stderr.
 class FrameGrab {
  public:
-  // Drivers as the administrator set them up in the environment (STILLCAM_DEVICE, STILLCAM_SKIP_FRAMES).
-  FrameGrab();
+  // verbose: say why on stderr when the capture fails.
   FrameGrab(CaptureDrivers drivers, bool verbose);
 
   // The requested frame size is the capture window's size.
@@ -28,6 +27,3 @@ class FrameGrab {
   bool verbose_;
   std::unique_ptr<CaptureWindow> window_;
 };
-
-// Reads STILLCAM_DEVICE and STILLCAM_SKIP_FRAMES.
-CaptureDrivers CaptureDriversFromEnvironment();

@@ -10,13 +10,13 @@ namespace {
 
 class LibV4l2 final : public V4l2Io {
  public:
-  // libv4l2 prints its own errors on stderr. A failed capture is quiet, and when the administrator
-  // asks why, stillcam says it in one line of its own: libv4l2's lines go nowhere.
-  LibV4l2() {
-    if (v4l2_log_file == nullptr) v4l2_log_file = std::fopen("/dev/null", "we");
-  }
   int Open(const char* path, int flags) const override { return open(path, flags); }
-  int Wrap(int fd) const override { return v4l2_fd_open(fd, V4L2_ENABLE_ENUM_FMT_EMULATION); }
+  int Wrap(int fd) const override {
+    // libv4l2 prints its own errors on stderr. A failed capture is quiet, and when the administrator
+    // asks why, stillcam says it in one line of its own: libv4l2's lines go nowhere.
+    if (v4l2_log_file == nullptr) v4l2_log_file = std::fopen("/dev/null", "we");
+    return v4l2_fd_open(fd, V4L2_ENABLE_ENUM_FMT_EMULATION);
+  }
   int Close(int fd) const override { return v4l2_close(fd); }
   int Ioctl(int fd, unsigned long request, void* arg) const override { return v4l2_ioctl(fd, request, arg); }
   void* Mmap(size_t length, int fd, off_t offset) const override {

@@ -13,9 +13,6 @@
 // simultaneous requests take turns on it instead of failing; the stream runs only inside Grab.
 class V4l2Source final : public FrameSource {
  public:
-  // Frames thrown away after the stream starts: many webcams need a few to settle exposure.
-  static constexpr int kDefaultWarmUpFrames = 5;
-
   V4l2Source(const V4l2Io& io, std::string path, V4l2Timeouts timeouts, int warm_up_frames);
   ~V4l2Source() override;
   V4l2Source(const V4l2Source&) = delete;

@@ -29,7 +29,7 @@ struct CaptureDrivers {
   const V4l2Io* io = &LibV4l2Io();
   std::string device_folder = "/dev";
   std::optional<std::string> driver_1;  // replaces what stands at index 1
-  int warm_up_frames = V4l2Source::kDefaultWarmUpFrames;
+  int warm_up_frames = 0;               // thrown away after the stream starts, while the camera settles
   V4l2Timeouts timeouts;
 };
 

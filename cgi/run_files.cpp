@@ -66,11 +66,6 @@ RunFiles::~RunFiles() {
   g_have_live_files = 0;
 }
 
-const char* TemporaryFolder() {
-  const char* tmpdir = getenv("TMPDIR");
-  return (tmpdir != nullptr && tmpdir[0] != '\0') ? tmpdir : "/tmp";
-}
-
 void RemoveRunFilesOnTermination() {
   struct sigaction action = {};
   action.sa_handler = RemoveLiveFilesAndDie;

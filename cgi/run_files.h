@@ -21,9 +21,6 @@ class RunFiles {
   char picture_path_[PATH_MAX] = {};
 };
 
-// $TMPDIR when the administrator set a non-empty one, /tmp otherwise.
-const char* TemporaryFolder();
-
 // On SIGTERM, SIGINT or SIGHUP (the web server giving up on us) the live run's files are removed
 // before the process dies of the signal. Call once at start.
 void RemoveRunFilesOnTermination();

@@ -1,6 +1,5 @@
 #include "imaging/font_lookup.h"
 
-#include <cstdlib>
 #include <stdexcept>
 
 #include "base/platform.h"
@@ -20,11 +19,6 @@ constexpr const char* kBoldPaths[] = {
     "/usr/share/fonts/TTF/DejaVuSans-Bold.ttf",
     "/usr/share/fonts/dejavu/DejaVuSans-Bold.ttf",
 };
-
-const char* NonEmptyEnv(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && value[0] != '\0' ? value : nullptr;
-}
 
 // The few fontconfig entry points we need, declared here so that nothing links against it.
 using FcConfigPtr = void*;
@@ -81,11 +75,9 @@ std::string FontconfigMatch(const char* pattern) {
   return file;
 }
 
-FontFile FindCaptionFont(bool bold) {
-  if (bold) {
-    if (const char* path = NonEmptyEnv("STILLCAM_BOLD_FONT")) return {path, "STILLCAM_BOLD_FONT"};
-  }
-  if (const char* path = NonEmptyEnv("STILLCAM_FONT")) return {path, "STILLCAM_FONT"};
+FontFile FindCaptionFont(const NamedFonts& named, bool bold) {
+  if (bold && !named.bold.empty()) return {named.bold, "STILLCAM_BOLD_FONT"};
+  if (!named.regular.empty()) return {named.regular, "STILLCAM_FONT"};
   for (const char* path : bold ? kBoldPaths : kRegularPaths) {
     if (IsReadable(path)) return {path, "default"};
   }

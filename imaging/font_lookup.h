@@ -8,11 +8,17 @@ struct FontFile {
   std::string origin;  // "STILLCAM_FONT", "STILLCAM_BOLD_FONT", "default" or "fontconfig"
 };
 
-// Finds the caption's font: the file an administrator named (STILLCAM_BOLD_FONT for bold, else
-// STILLCAM_FONT), else DejaVu Sans where distributions install it, else whatever fontconfig matches
-// for sans-serif. fontconfig is only loaded (dlopen) in that last case: its initialisation costs more
-// than the rest of the run. Throws std::runtime_error when nothing is found.
-FontFile FindCaptionFont(bool bold);
+// The font files the administrator named (STILLCAM_FONT, STILLCAM_BOLD_FONT); empty: none named.
+struct NamedFonts {
+  std::string regular;
+  std::string bold;
+};
+
+// Finds the caption's font: the file the administrator named (the bold one for bold, else the
+// regular one), else DejaVu Sans where distributions install it, else whatever fontconfig matches
+// for sans-serif. fontconfig is only loaded in that last case: its initialisation costs more than the
+// rest of the run. Throws std::runtime_error when nothing is found.
+FontFile FindCaptionFont(const NamedFonts& named, bool bold);
 
 // The file fontconfig matches for pattern (e.g. "sans-serif:bold"), or "" when fontconfig is not
 // installed or matches nothing.

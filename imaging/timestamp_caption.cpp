@@ -103,8 +103,9 @@ std::string FormatCaptionText(const std::tm& local_time) {
   return std::string(text, length);
 }
 
-void DrawCaptionText(FrameBitmap& frame, const std::string& text, int32_t requested_height, bool bold) {
-  CaptionFont font(FindCaptionFont(bold), bold);
+void DrawCaptionText(FrameBitmap& frame, const std::string& text, int32_t requested_height, bool bold,
+                     const NamedFonts& fonts) {
+  CaptionFont font(FindCaptionFont(fonts, bold), bold);
   std::vector<InkPixel> ink = font.Render(text);
   const int32_t x = 1;
   const int32_t y = requested_height - font.LineHeight() - 1;
@@ -116,6 +117,6 @@ void DrawCaptionText(FrameBitmap& frame, const std::string& text, int32_t reques
   Blit(ink, x, y, Painter(frame, kTextColour));
 }
 
-void DrawTimestampCaption(FrameBitmap& frame, int32_t requested_height, bool bold) {
-  DrawCaptionText(frame, FormatCaptionText(LocalTime(std::time(nullptr))), requested_height, bold);
+void DrawTimestampCaption(FrameBitmap& frame, int32_t requested_height, bool bold, const NamedFonts& fonts) {
+  DrawCaptionText(frame, FormatCaptionText(LocalTime(std::time(nullptr))), requested_height, bold, fonts);
 }

@@ -173,34 +173,4 @@ TEST_F(DeviceFolder, AFailedSaveIsAFailedTakeAndTheDeviceIsStillReleased) {
   EXPECT_EQ(camera_.mapped, 0);
 }
 
-TEST(CaptureEnvironment, DeviceAndWarmUpFromTheEnvironment) {
-  struct {
-    const char* device;
-    const char* skip;
-    std::optional<std::string> expect_device;
-    int expect_warm_up;
-  } cases[] = {
-      {nullptr, nullptr, std::nullopt, V4l2Source::kDefaultWarmUpFrames},
-      {"", "", std::nullopt, V4l2Source::kDefaultWarmUpFrames},
-      {"/dev/video2", "0", "/dev/video2", 0},
-      {"test", "12", "test", 12},
-      {"file:/srv/offline.bmp", "999", "file:/srv/offline.bmp", 100},  // bounded
-      {"test", "-3", "test", V4l2Source::kDefaultWarmUpFrames},
-      {"test", "5x", "test", V4l2Source::kDefaultWarmUpFrames},
-      {"test", "99999999999999999999", "test", V4l2Source::kDefaultWarmUpFrames},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.device ? c.device : "(unset)") + " / " + (c.skip ? c.skip : "(unset)"));
-    c.device ? setenv("STILLCAM_DEVICE", c.device, 1) : unsetenv("STILLCAM_DEVICE");
-    c.skip ? setenv("STILLCAM_SKIP_FRAMES", c.skip, 1) : unsetenv("STILLCAM_SKIP_FRAMES");
-    CaptureDrivers drivers = CaptureDriversFromEnvironment();
-    EXPECT_EQ(drivers.driver_1, c.expect_device);
-    EXPECT_EQ(drivers.warm_up_frames, c.expect_warm_up);
-    EXPECT_EQ(drivers.timeouts.frame_ms, 5000);
-    EXPECT_EQ(drivers.timeouts.lock_ms, 10000);
-  }
-  unsetenv("STILLCAM_DEVICE");
-  unsetenv("STILLCAM_SKIP_FRAMES");
-}
-
 }  // namespace

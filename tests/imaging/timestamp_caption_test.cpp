@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <map>
-#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -39,28 +38,6 @@ FrameBitmap Frame(int32_t width, int32_t height, uint16_t bits = 24, uint32_t fi
   std::string bytes = MakeBmp(fixture);
   return ParseFrameBitmap(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (old_) {
-      setenv(name_, old_->c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // What each pixel became, as 0xRRGGBB; and where each colour is.
 std::map<uint32_t, std::vector<std::pair<int32_t, int32_t>>> PixelsByColour(const FrameBitmap& frame) {
@@ -110,7 +87,7 @@ TEST(CaptionText, FollowsThePattern) {
 // else in the frame changes.
 TEST(Caption, LightTextWithDarkRimAndNothingElse) {
   FrameBitmap frame = Frame(160, 120);
-  DrawCaptionText(frame, kCaption, 120, false);
+  DrawCaptionText(frame, kCaption, 120, false, {});
   auto by_colour = PixelsByColour(frame);
   ASSERT_EQ(by_colour.size(), 3u) << "only background, outline and text colours";
   ASSERT_TRUE(by_colour.count(0x333333) && by_colour.count(0xCCCCCC));
@@ -153,7 +130,7 @@ TEST(Caption, PlacedByRequestedHeight) {
     SCOPED_TRACE("frame " + std::to_string(c.frame_height) + ", requested " +
                  std::to_string(c.requested_height));
     FrameBitmap frame = Frame(40, c.frame_height);
-    DrawCaptionText(frame, "4|", c.requested_height, false);
+    DrawCaptionText(frame, "4|", c.requested_height, false, {});
     auto by_colour = PixelsByColour(frame);
     if (!c.drawn) {
       EXPECT_EQ(by_colour.size(), 1u) << "the caption lies wholly outside the frame";
@@ -211,11 +188,11 @@ class CaptionFormatTest : public testing::TestWithParam<Format> {};
 TEST_P(CaptionFormatTest, DrawnInTheFramesOwnFormat) {
   const Format& format = GetParam();
   FrameBitmap reference = Frame(160, 120);
-  DrawCaptionText(reference, kCaption, 120, false);
+  DrawCaptionText(reference, kCaption, 120, false, {});
   std::vector<uint32_t> palette = format.palette;
   if (format.bits == 8) palette.resize(256, 0x808080);
   FrameBitmap frame = Frame(160, 120, format.bits, format.fill, format.masks, palette);
-  DrawCaptionText(frame, kCaption, 120, false);
+  DrawCaptionText(frame, kCaption, 120, false, {});
   for (int32_t y = 0; y < 120; ++y) {
     for (int32_t x = 0; x < 160; ++x) {
       uint32_t expected = reference.RgbAt(x, y) == 0x333333   ? format.outline
@@ -234,9 +211,9 @@ INSTANTIATE_TEST_SUITE_P(Caption, CaptionFormatTest, testing::ValuesIn(Formats()
                            return std::string(param.param.name);
                          });
 
-size_t TextPixels(bool bold) {
+size_t TextPixels(bool bold, const NamedFonts& fonts = {}) {
   FrameBitmap frame = Frame(160, 120);
-  DrawCaptionText(frame, kCaption, 120, bold);
+  DrawCaptionText(frame, kCaption, 120, bold, fonts);
   return PixelsByColour(frame)[0xCCCCCC].size();
 }
 
@@ -244,24 +221,22 @@ TEST(Caption, BoldIsHeavier) {
   size_t regular = TextPixels(false);
   size_t bold = TextPixels(true);
   EXPECT_GT(bold, regular + regular / 5) << "regular " << regular << ", bold " << bold;
-  {
-    // A font named without a bold face is emboldened for bold captions.
-    ScopedEnv font("STILLCAM_FONT", kSerif);
-    size_t serif = TextPixels(false);
-    EXPECT_NE(serif, regular) << "the named font is used";
-    EXPECT_GT(TextPixels(true), serif + serif / 5);
-  }
+  // A font named without a bold face is emboldened for bold captions.
+  const NamedFonts serif_only{kSerif, ""};
+  size_t serif = TextPixels(false, serif_only);
+  EXPECT_NE(serif, regular) << "the named font is used";
+  EXPECT_GT(TextPixels(true, serif_only), serif + serif / 5);
 }
 
-TEST(Caption, FontFromEnvironment) {
-  EXPECT_EQ(FindCaptionFont(false).path, "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
-  EXPECT_EQ(FindCaptionFont(true).path, "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf");
-  ScopedEnv font("STILLCAM_FONT", kSerif);
-  EXPECT_EQ(FindCaptionFont(false).path, kSerif);
-  EXPECT_EQ(FindCaptionFont(true).path, kSerif);
-  ScopedEnv bold_font("STILLCAM_BOLD_FONT", "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf");
-  EXPECT_EQ(FindCaptionFont(false).path, kSerif);
-  EXPECT_EQ(FindCaptionFont(true).path, "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf");
+TEST(Caption, NamedFontsComeFirst) {
+  constexpr char kSerifBold[] = "/usr/share/fonts/truetype/dejavu/DejaVuSerif-Bold.ttf";
+  EXPECT_EQ(FindCaptionFont({}, false).path, "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+  EXPECT_EQ(FindCaptionFont({}, true).path, "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf");
+  EXPECT_EQ(FindCaptionFont({kSerif, ""}, false).path, kSerif);
+  EXPECT_EQ(FindCaptionFont({kSerif, ""}, true).path, kSerif);
+  EXPECT_EQ(FindCaptionFont({kSerif, kSerifBold}, false).path, kSerif);
+  EXPECT_EQ(FindCaptionFont({kSerif, kSerifBold}, true).path, kSerifBold);
+  EXPECT_EQ(FindCaptionFont({"", kSerifBold}, false).path, "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
 }
 
 TEST(Caption, FontThatCannotBeLoadedIsAnError) {
@@ -286,10 +261,11 @@ TEST(Caption, FontThatCannotBeLoadedIsAnError) {
         Case{"STILLCAM_FONT", not_a_font, false, "cannot load font " + not_a_font + " (STILLCAM_FONT): "},
         Case{"STILLCAM_BOLD_FONT", "/nowhere/bold.ttf", true,
              "cannot read font /nowhere/bold.ttf (STILLCAM_BOLD_FONT): No such file or directory"}}) {
-    ScopedEnv font(c.variable, c.path);
+    NamedFonts fonts;
+    (std::string(c.variable) == "STILLCAM_FONT" ? fonts.regular : fonts.bold) = c.path;
     FrameBitmap frame = Frame(16, 16);
     try {
-      DrawCaptionText(frame, kCaption, 16, c.bold);
+      DrawCaptionText(frame, kCaption, 16, c.bold, fonts);
       ADD_FAILURE() << c.path << " was loaded";
     } catch (const std::runtime_error& error) {
       EXPECT_EQ(std::string(error.what()).compare(0, c.message.size(), c.message), 0) << error.what();
@@ -300,7 +276,7 @@ TEST(Caption, FontThatCannotBeLoadedIsAnError) {
 // Month names of other locales: UTF-8 ("M\xC3\xA4r"), or Latin-1 bytes from a legacy locale, both
 // give the one glyph; UTF-8 read byte by byte would give two.
 TEST(Caption, MonthNamesBeyondAscii) {
-  CaptionFont font(FindCaptionFont(false), false);
+  CaptionFont font(FindCaptionFont({}, false), false);
   auto points = [&](const std::string& text) {
     std::vector<std::pair<int32_t, int32_t>> result;
     for (InkPixel pixel : font.Render(text)) result.push_back({pixel.x, pixel.y});
