@@ -138,6 +138,12 @@ bool WaitForExit(pid_t pid, Clock::time_point deadline) {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
 std::string LighttpdConfig(const std::string& root, int port, const WebServerOptions& options,
                            const std::map<std::string, std::string>& cgi_environment) {
   std::string config;
@@ -145,7 +151,8 @@ std::string LighttpdConfig(const std::string& root, int port, const WebServerOpt
   config += "server.port = " + std::to_string(port) + "\n";
   config += "server.document-root = " + Quoted(root + "/htdocs") + "\n";
   config += "server.errorlog = " + Quoted(root + "/logs/error.log") + "\n";
-  config += "server.modules = (\"mod_alias\", \"mod_cgi\", \"mod_setenv\")\n";
+  config += "server.modules = (\"mod_alias\", \"mod_cgi\", \"mod_setenv\", \"mod_accesslog\")\n";
+  config += "accesslog.filename = " + Quoted(root + "/logs/access.log") + "\n";
   config += "index-file.names = (\"index.html\")\n";
   config += "mimetype.assign = (\".html\" => \"text/html; charset=utf-8\")\n";
   config += "alias.url = (\"/cgi-bin/\" => " + Quoted(root + "/cgi-bin/") + ")\n";
@@ -175,6 +182,7 @@ std::string ApacheConfig(const std::string& root, int port, const WebServerOptio
   config += "PidFile " + Quoted(root + "/logs/apache2.pid") + "\n";
   config += "ErrorLog " + Quoted(root + "/logs/error.log") + "\n";
   config += "LogLevel warn\n";
+  config += "CustomLog " + Quoted(root + "/logs/access.log") + " common\n";
   config += "Mutex file:" + root + "/logs default\n";
   for (const char* module : {"mpm_event", "authz_core", "alias", "cgid", "env", "mime", "dir"}) {
     config += std::string("LoadModule ") + module + "_module " + modules + "mod_" + module + ".so\n";
@@ -375,6 +383,14 @@ std::string WebServer::ErrorLog() const {
   return log;
 }
 
+std::string WebServer::AccessLog() const {
+  try {
+    return ReadFileBytes(folder_.path() + "/logs/access.log");
+  } catch (const std::exception&) {
+    return "";  // no request yet
+  }
+}
+
 void WebServer::WaitForCgiRuns() const {
   const auto deadline = Clock::now() + kStopTimeout;
   while (!ProcessesMentioning(folder_.path() + "/cgi-bin/").empty() && Clock::now() < deadline) {
@@ -387,4 +403,68 @@ std::vector<std::string> WebServer::TmpdirEntries() const {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(cgi_tmpdir())) names.push_back(entry.path().filename());
   return names;
+}
+
+CacheFront::CacheFront(const std::string& site_config) {
+  const std::string& root = folder_.path();
+  // The workers need to reach their cache and temporary folders under root.
+  fs::permissions(root, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec);
+  MakeFolder(root + "/logs", fs::perms::owner_all);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    port_ = FreeLoopbackPort();
+    std::string site = ReplaceAll(ReplaceAll(site_config, "@PORT@", std::to_string(port_)), "@FOLDER@", root);
+    std::string config;
+    if (RunningAsRoot() && CgiUserExists()) config += std::string("user ") + kCgiUser + ";\n";
+    config += "daemon off;\nworker_processes 1;\n";
+    config += "pid " + Quoted(root + "/logs/nginx.pid") + ";\n";
+    config += "error_log " + Quoted(root + "/logs/error.log") + " warn;\n";
+    config += "events { worker_connections 1024; }\n";
+    config += "http {\n";
+    config += "access_log " + Quoted(root + "/logs/access.log") + ";\n";
+    for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+      config += std::string(temp) + "_temp_path " + Quoted(root + "/" + temp + "_temp") + ";\n";
+    config += site + "\n}\n";
+    WriteFileBytes(root + "/nginx.conf", config);
+    pid_ = Spawn({"/usr/sbin/nginx", "-p", root + "/", "-c", root + "/nginx.conf", "-e", root + "/logs/error.log"},
+                 root + "/logs/server.out");
+    const auto deadline = Clock::now() + kStartTimeout;
+    while (Clock::now() < deadline && pid_ > 0 && !PortAnswers(port_)) {
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (pid_ > 0 && PortAnswers(port_)) return;
+    Stop();
+    if (attempt == 2) throw std::runtime_error("nginx did not start: " + ErrorLog());
+  }
+}
+
+CacheFront::~CacheFront() {
+  try {
+    Stop();
+  } catch (...) {
+  }
+}
+
+void CacheFront::Stop() {
+  if (pid_ <= 0) return;
+  // The master waits for its workers before it ends.
+  kill(pid_, SIGTERM);
+  if (!WaitForExit(pid_, Clock::now() + kStopTimeout)) {
+    kill(pid_, SIGKILL);
+    WaitForExit(pid_, Clock::now() + kStopTimeout);
+  }
+  pid_ = -1;
+}
+
+std::string CacheFront::ErrorLog() const {
+  std::string log;
+  for (const char* name : {"/logs/error.log", "/logs/server.out"}) {
+    try {
+      log += ReadFileBytes(folder_.path() + name);
+    } catch (const std::exception&) {
+    }
+  }
+  return log;
 }

@@ -60,6 +60,8 @@ class WebServer {
   std::string cgi_tmpdir() const { return folder_.path() + "/tmp"; }
   // What the server logged, with what the CGI wrote on stderr.
   std::string ErrorLog() const;
+  // One line per request the server answered (complete once the server has stopped).
+  std::string AccessLog() const;
   // Waits until no CGI run of this server is alive: a server may answer before its CGI has ended.
   void WaitForCgiRuns() const;
   // Entries left in the CGI's TMPDIR once every CGI run has ended.
@@ -71,6 +73,29 @@ class WebServer {
   void WaitUntilListening();
 
   WebServerKind kind_;
+  TempFolder folder_;
+  int port_ = 0;
+  pid_t pid_ = -1;
+};
+
+// nginx on 127.0.0.1 as a caching proxy in front of a web server. site_config is what a Debian
+// administrator puts in /etc/nginx/conf.d/ (http level); the fixture wraps it in a main configuration
+// with its own folder for logs, temporary files and the pid file. Started as root, nginx's workers
+// run as www-data.
+class CacheFront {
+ public:
+  // In site_config, "@PORT@" stands for the port nginx is to listen on and "@FOLDER@" for its folder.
+  explicit CacheFront(const std::string& site_config);
+  ~CacheFront();  // stops nginx and waits for it
+  CacheFront(const CacheFront&) = delete;
+  CacheFront& operator=(const CacheFront&) = delete;
+
+  int port() const { return port_; }
+  const std::string& folder() const { return folder_.path(); }
+  std::string ErrorLog() const;
+  void Stop();
+
+ private:
   TempFolder folder_;
   int port_ = 0;
   pid_t pid_ = -1;
