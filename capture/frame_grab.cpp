@@ -24,7 +24,7 @@ bool FrameGrab::Quietly(bool result) const {
 
 bool FrameGrab::Open(int32_t frame_width, int32_t frame_height) {
   window_ = CreateCaptureWindow(kWindowName, kCaptureWindowStyle, 0, 0, frame_width, frame_height,
-                                kDesktopWindow, kCaptureWindowId, drivers_);
+                                DesktopWindow(), kCaptureWindowId, drivers_);
   if (!window_) return Quietly(false);
   return Quietly(CapDriverConnect(*window_, kCameraDriver));
 }

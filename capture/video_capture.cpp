@@ -3,10 +3,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "capture/driver_list.h"
 #include "capture/file_source.h"
 #include "capture/test_source.h"
-#include "capture/v4l2_source.h"
 
 namespace {
 
@@ -15,15 +13,7 @@ bool Fail(CaptureWindow& window, std::string why) {
   return false;
 }
 
-std::unique_ptr<FrameSource> ConnectV4l2(const CaptureDrivers& drivers, const std::string& path,
-                                         std::string& why) {
-  auto source = std::make_unique<V4l2Source>(*drivers.io, path, drivers.timeouts, drivers.warm_up_frames);
-  if (source->Connect()) return source;
-  why = source->failure();
-  return nullptr;
-}
-
-std::unique_ptr<FrameSource> ConnectNamed(const CaptureDrivers& drivers, const std::string& name,
+std::unique_ptr<FrameSource> ConnectNamed(const CaptureWindow& window, const std::string& name,
                                           std::string& why) {
   if (name == "test") return std::make_unique<TestSource>();
   constexpr std::string_view kFilePrefix = "file:";
@@ -33,7 +23,7 @@ std::unique_ptr<FrameSource> ConnectNamed(const CaptureDrivers& drivers, const s
     why = source->failure();
     return nullptr;
   }
-  return ConnectV4l2(drivers, name, why);
+  return ConnectNamedSystemDriver(window, name, why);
 }
 
 }  // namespace
@@ -62,16 +52,9 @@ bool CapDriverConnect(CaptureWindow& window, int driver_index) {
   if (driver_index == 0) {
     window.driver = std::make_unique<TestSource>();
   } else if (driver_index == 1 && drivers.driver_1) {
-    window.driver = ConnectNamed(drivers, *drivers.driver_1, why);
+    window.driver = ConnectNamed(window, *drivers.driver_1, why);
   } else if (driver_index > 0) {
-    auto nodes = ListVideoCaptureNodes(*drivers.io, drivers.device_folder, static_cast<size_t>(driver_index));
-    if (nodes.size() < static_cast<size_t>(driver_index)) {
-      why = nodes.empty() ? "no camera: no video capture device in " + drivers.device_folder
-                          : "no capture driver " + std::to_string(driver_index) + ": only " +
-                                std::to_string(nodes.size()) + " camera(s) in " + drivers.device_folder;
-    } else {
-      window.driver = ConnectV4l2(drivers, nodes[driver_index - 1], why);
-    }
+    window.driver = ConnectSystemDriver(window, driver_index, why);
   } else {
     why = "no capture driver " + std::to_string(driver_index);
   }

@@ -7,30 +7,23 @@
 #include <string>
 
 #include "capture/frame_source.h"
-#include "capture/v4l2_io.h"
-#include "capture/v4l2_source.h"
+#include "capture/system_drivers.h"
 
 // VideoCapture: the capture window and its five operations, each answering true for success and
-// false for failure, standing in on Linux for the capture library the program was written against.
+// false for failure, in the terms of the capture library the program was written against.
 //
-// Capture drivers by index: 0 is the built-in test source; 1, 2, ... are the V4L2 nodes that
-// capture video, in /dev/videoN order. The administrator may put another source at index 1: a
-// device path, "test" for the test source, or "file:PATH" for a file delivered as it is.
+// Capture drivers by index: 0 is the built-in test source; 1, 2, ... are the drivers the system
+// offers (capture/system_drivers.h): V4L2 nodes on Linux, AVICAP32's drivers on Windows. The
+// administrator may put another source at index 1: "test" for the test source, "file:PATH" for a
+// file delivered as it is, or a driver of the system's own naming.
 
-// The desktop window the capture window is a child of. Linux has no such window; the handle only
-// keeps the window's description complete.
-using WindowHandle = uintptr_t;
-inline constexpr WindowHandle kDesktopWindow = 1;
 inline constexpr uint32_t kCaptureWindowStyle = 0x50000000;  // child, visible
 inline constexpr int kCaptureWindowId = 126;
 
 // Where the drivers come from. The defaults are a deployed server's.
-struct CaptureDrivers {
-  const V4l2Io* io = &LibV4l2Io();
-  std::string device_folder = "/dev";
+struct CaptureDrivers : SystemDrivers {
   std::optional<std::string> driver_1;  // replaces what stands at index 1
   int warm_up_frames = 0;               // thrown away after the stream starts, while the camera settles
-  V4l2Timeouts timeouts;
 };
 
 struct CaptureWindow {
