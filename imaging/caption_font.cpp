@@ -31,39 +31,6 @@ std::string FaceProblem(FT_Error error) {
   return "damaged or unsupported font file (FreeType error " + std::to_string(error) + ")";
 }
 
-// Decodes UTF-8; a byte that does not start a valid sequence stands for itself (Latin-1), as a
-// month name in a legacy 8-bit locale would.
-std::u32string DecodeText(const std::string& text) {
-  std::u32string characters;
-  size_t i = 0;
-  while (i < text.size()) {
-    auto lead = static_cast<uint8_t>(text[i]);
-    size_t length = lead < 0x80           ? 1
-                    : (lead >> 5) == 0x6  ? 2
-                    : (lead >> 4) == 0xE  ? 3
-                    : (lead >> 3) == 0x1E ? 4
-                                          : 0;
-    char32_t value = length == 1   ? lead
-                     : length == 2 ? (lead & 0x1F)
-                     : length == 3 ? (lead & 0x0F)
-                                   : (lead & 0x07);
-    bool valid = length != 0 && i + length <= text.size();
-    for (size_t k = 1; valid && k < length; ++k) {
-      auto next = static_cast<uint8_t>(text[i + k]);
-      valid = (next & 0xC0) == 0x80;
-      value = (value << 6) | (next & 0x3F);
-    }
-    if (!valid) {
-      characters.push_back(lead);
-      ++i;
-    } else {
-      characters.push_back(value);
-      i += length;
-    }
-  }
-  return characters;
-}
-
 }  // namespace
 
 struct CaptionFont::Library {
@@ -104,12 +71,6 @@ MappedView MapFontFile(const std::string& path, const std::string& where) {
 
 }  // namespace
 
-struct CaptionFont::Glyph {
-  char32_t character;
-  int32_t advance;            // in 26.6 pixels
-  std::vector<InkPixel> ink;  // relative to the pen position on the baseline
-};
-
 CaptionFont::CaptionFont(const FontFile& file, bool bold) : library_(std::make_unique<Library>()) {
   std::string where = "font " + file.path + (file.origin == "default" ? "" : " (" + file.origin + ")");
   library_->file = MapFontFile(file.path, where);
@@ -131,11 +92,46 @@ CaptionFont::CaptionFont(const FontFile& file, bool bold) : library_(std::make_u
 
 CaptionFont::~CaptionFont() = default;
 
-const CaptionFont::Glyph& CaptionFont::RenderGlyph(char32_t character) {
-  for (const Glyph& glyph : glyphs_) {
-    if (glyph.character == character) return glyph;
+std::u32string DecodeCaptionText(const std::string& text) {
+  std::u32string characters;
+  size_t i = 0;
+  while (i < text.size()) {
+    auto lead = static_cast<uint8_t>(text[i]);
+    size_t length = lead < 0x80           ? 1
+                    : (lead >> 5) == 0x6  ? 2
+                    : (lead >> 4) == 0xE  ? 3
+                    : (lead >> 3) == 0x1E ? 4
+                                          : 0;
+    char32_t value = length == 1   ? lead
+                     : length == 2 ? (lead & 0x1F)
+                     : length == 3 ? (lead & 0x0F)
+                                   : (lead & 0x07);
+    bool valid = length != 0 && i + length <= text.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      auto next = static_cast<uint8_t>(text[i + k]);
+      valid = (next & 0xC0) == 0x80;
+      value = (value << 6) | (next & 0x3F);
+    }
+    if (!valid) {
+      characters.push_back(lead);
+      ++i;
+    } else {
+      characters.push_back(value);
+      i += length;
+    }
   }
-  Glyph& glyph = glyphs_.emplace_back(Glyph{character, 0, {}});
+  return characters;
+}
+
+const GlyphInk& CaptionFont::Glyph(char32_t character) {
+  for (const auto& [known, glyph] : glyphs_) {
+    if (known == character) return glyph;
+  }
+  return glyphs_.emplace_back(character, RenderGlyph(character)).second;
+}
+
+GlyphInk CaptionFont::RenderGlyph(char32_t character) const {
+  GlyphInk glyph;
   FT_Face face = library_->face;
   FT_UInt index = FT_Get_Char_Index(face, character);
   if (FT_Load_Glyph(face, index, FT_LOAD_TARGET_MONO) != 0) return glyph;  // drawn as nothing, like a space
@@ -163,13 +159,11 @@ const CaptionFont::Glyph& CaptionFont::RenderGlyph(char32_t character) {
 }
 
 std::vector<InkPixel> CaptionFont::Render(const std::string& utf8_text) {
-  std::vector<InkPixel> ink;
-  int32_t pen = 0;  // 26.6 pixels
-  for (char32_t character : DecodeText(utf8_text)) {
-    const Glyph& glyph = RenderGlyph(character);
-    int32_t x = (pen + 32) >> 6;
-    for (InkPixel pixel : glyph.ink) ink.push_back({x + pixel.x, ascender_ + pixel.y});
-    pen += glyph.advance;
+  InkLine line(ascender_);
+  for (char32_t character : DecodeCaptionText(utf8_text)) {
+    const GlyphInk& glyph = Glyph(character);
+    for (InkPixel pixel : glyph.ink) line.Put(pixel);
+    line.Advance(glyph.advance);
   }
-  return ink;
+  return line.Take();
 }

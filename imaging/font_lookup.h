@@ -14,6 +14,11 @@ struct NamedFonts {
   std::string bold;
 };
 
+// Whether a font file is named for the weight.
+inline bool NamesFontFor(const NamedFonts& named, bool bold) {
+  return !named.regular.empty() || (bold && !named.bold.empty());
+}
+
 // Finds the caption's font: the file the administrator named (the bold one for bold, else the
 // regular one), else DejaVu Sans where distributions install it, else whatever fontconfig matches
 // for sans-serif. fontconfig is only loaded in that last case: its initialisation costs more than the

@@ -5,8 +5,7 @@
 #include <vector>
 
 #include "base/platform.h"
-#include "imaging/caption_font.h"
-#include "imaging/font_lookup.h"
+#include "imaging/caption_ink.h"
 
 namespace {
 
@@ -105,10 +104,9 @@ std::string FormatCaptionText(const std::tm& local_time) {
 
 void DrawCaptionText(FrameBitmap& frame, const std::string& text, int32_t requested_height, bool bold,
                      const NamedFonts& fonts) {
-  CaptionFont font(FindCaptionFont(fonts, bold), bold);
-  std::vector<InkPixel> ink = font.Render(text);
+  auto [ink, line_height] = RenderCaptionInk(text, bold, fonts);
   const int32_t x = 1;
-  const int32_t y = requested_height - font.LineHeight() - 1;
+  const int32_t y = requested_height - line_height - 1;
   // The outline is the text drawn at the nine positions around the anchor, the text itself on top.
   Painter outline(frame, kOutlineColour);
   for (int32_t dx = -1; dx <= 1; ++dx) {

@@ -1,8 +1,10 @@
 // The built binary, run as a web server runs it, for what the picture finishing adds: the caption,
 // the encoding, and the errors of the load, caption and encoding stages.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -135,6 +137,56 @@ TEST(ImagingProcess, FaultsEndTheRunWithOneLine) {
     EXPECT_EQ(result.out, "") << c.message;
     EXPECT_EQ(result.err.compare(0, c.message.size(), c.message), 0) << result.err;
     EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "one line: " << result.err;
+  }
+  EXPECT_TRUE(tmp.Entries().empty());
+}
+
+// Hides the folders fonts are installed in (an empty tmpfs over each, in a mount namespace of the
+// run's own), then runs stillcam in there.
+ProcessResult RunStillcamWithoutFonts(const std::vector<std::string>& env) {
+  const std::string hide =
+      "for folder in /usr/share/fonts /usr/local/share/fonts; do"
+      "  if [ -d $folder ]; then /bin/mount -t tmpfs tmpfs $folder || exit 99; fi; "
+      "done; exec \"$0\"";
+  return RunProcess("/usr/bin/unshare", {"--mount", "/bin/sh", "-c", hide, STILLCAM_BINARY}, env);
+}
+
+// The caption's glyphs are built in: with no font file to be had, the caption is drawn all the same,
+// and exactly as FreeType draws it from the font files.
+TEST(ImagingProcess, CaptionNeedsNoFontFile) {
+  if (geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+  TempFolder tmp;
+  const std::string fonts = "/usr/share/fonts/truetype/dejavu/";
+  struct Case {
+    const char* query;
+    std::string named_font;  // makes a run render with FreeType from the file
+  };
+  for (const Case& c : {Case{"large&timestamp", "STILLCAM_FONT=" + fonts + "DejaVuSans.ttf"},
+                        Case{"boldtimestamp", "STILLCAM_BOLD_FONT=" + fonts + "DejaVuSans-Bold.ttf"}}) {
+    SCOPED_TRACE(c.query);
+    const std::vector<std::string> env = {std::string("QUERY_STRING=") + c.query, "STILLCAM_DEVICE=test",
+                                          "TMPDIR=" + tmp.path()};
+    std::vector<std::string> env_with_font = env;
+    env_with_font.push_back(c.named_font);
+    // Both runs within one minute, so that they caption the same time.
+    ProcessResult without_fonts, from_font_file;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      std::time_t before = std::time(nullptr);
+      without_fonts = RunStillcamWithoutFonts(env);
+      from_font_file = RunStillcam(env_with_font);
+      if (before / 60 == std::time(nullptr) / 60) break;
+    }
+    ASSERT_EQ(without_fonts.exit_status, 0) << without_fonts.err;
+    EXPECT_EQ(without_fonts.err, "");
+    DecodedJpeg picture = PictureOf(without_fonts);
+    ASSERT_TRUE(picture.ok) << picture.error;
+    EXPECT_GT(CountNear(picture, 0xCCCCCC, 24, picture.height - 16, picture.height, 160), 50u) << "the text";
+    EXPECT_TRUE(without_fonts.out == from_font_file.out) << "the same picture as from the font file";
+
+    // The fonts were indeed out of reach: the same font named there cannot be read.
+    ProcessResult named = RunStillcamWithoutFonts(env_with_font);
+    EXPECT_EQ(named.exit_status, 1);
+    EXPECT_EQ(named.err.rfind("stillcam: caption: cannot read font", 0), 0u) << named.err;
   }
   EXPECT_TRUE(tmp.Entries().empty());
 }
