@@ -1,73 +1,13 @@
-// stillcam against a real kernel camera: the vivid driver in a qemu guest, booted once for all cases.
+// stillcam against a real kernel camera: the vivid driver in the qemu guest.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <string>
-#include <vector>
 
-#include "cgi/cgi_response.h"
-#include "tests/support/jpeg_decode.h"
-#include "tests/support/process_runner.h"
-
-extern char** environ;
+#include "tests/capture/guest_run.h"
 
 namespace {
 
-constexpr int kSkipped = 77;
-
-// Boots the guest once for the whole program: every test below reads what it left.
-class VividGuestRun : public testing::Environment {
- public:
-  void SetUp() override {
-    results = std::make_unique<TempFolder>();
-    std::vector<std::string> env;
-    for (char** variable = environ; *variable != nullptr; ++variable) env.emplace_back(*variable);
-    ProcessResult run = RunProcess("/bin/bash",
-                                   {STILLCAM_SOURCE_DIR "/tests/capture/vivid/run-guest.sh", STILLCAM_BINARY,
-                                    VIVID_CACHE_DIR, results->path()},
-                                   env);
-    status = run.exit_status;
-    log = run.out + run.err;
-    if (status == 0) {
-      auto ms = [this](const char* name) { return ReadFileBytes(results->path() + "/" + name + ".ms"); };
-      std::printf("vivid guest, request durations under TCG: large %s ms; large without warm-up %s ms\n",
-                  ms("large").c_str(), ms("large_no_warm_up").c_str());
-    }
-  }
-  void TearDown() override { results.reset(); }
-
-  std::unique_ptr<TempFolder> results;
-  int status = -1;
-  std::string log;
-};
-
-VividGuestRun* const guest =
-    static_cast<VividGuestRun*>(testing::AddGlobalTestEnvironment(new VividGuestRun));  // gtest owns it
-
-class VividGuest : public testing::Test {
- protected:
-  void SetUp() override {
-    if (guest->status == kSkipped) GTEST_SKIP() << "VIVID GUEST SKIPPED: " << guest->log;
-    ASSERT_EQ(guest->status, 0) << "the vivid guest failed:\n" << guest->log;
-  }
-
-  static std::string Result(const std::string& name) {
-    return ReadFileBytes(guest->results->path() + "/" + name);
-  }
-
-  // What one request in the guest sent back, decoded, after checking that it ended well and left nothing.
-  static DecodedJpeg Picture(const std::string& name) {
-    EXPECT_EQ(Result(name + ".status"), "0\n") << name;
-    EXPECT_EQ(Result(name + ".err"), "") << name;
-    EXPECT_EQ(Result(name + ".left"), "") << name << ": files left in TMPDIR";
-    std::string out = Result(name + ".out");
-    EXPECT_EQ(out.substr(0, kResponseHeaderSize), kResponseHeader) << name;
-    EXPECT_TRUE(out.ends_with("\xFF\xD9")) << name << ": the JPEG is not complete";
-    return DecodeJpeg(out.substr(std::min(out.size(), kResponseHeaderSize)));
-  }
-};
+using VividGuest = GuestTest;
 
 // vivid's webcam input draws 75% colour bars, left to right, under a few lines of text at the top left.
 void ExpectVividColourBars(const DecodedJpeg& picture, const std::string& name) {
@@ -141,20 +81,14 @@ TEST_F(VividGuest, ThreeSimultaneousRequestsTakeTurnsAndAllSucceed) {
 
 TEST_F(VividGuest, AFailingStreamStartIsQuietAndLeavesNothing) {
   ASSERT_EQ(Result("streamon_error.ctl"), "");
-  EXPECT_EQ(Result("streamon_error.status"), "0\n");
-  EXPECT_EQ(Result("streamon_error.out"), "");
-  EXPECT_EQ(Result("streamon_error.left"), "");
   // Asked to say why: one line of its own, none of libv4l2's.
-  std::string err = Result("streamon_error.err");
+  std::string err = QuietFailure("streamon_error");
   EXPECT_EQ(err.rfind("stillcam: /dev/video0: VIDIOC_STREAMON", 0), 0u) << err;
   EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
 }
 
 TEST_F(VividGuest, AnotherProgramStreamingIsAQuietFailure) {
-  EXPECT_EQ(Result("busy_elsewhere.status"), "0\n");
-  EXPECT_EQ(Result("busy_elsewhere.out"), "");
-  EXPECT_EQ(Result("busy_elsewhere.left"), "");
-  std::string err = Result("busy_elsewhere.err");
+  std::string err = QuietFailure("busy_elsewhere");
   EXPECT_EQ(err.rfind("stillcam: /dev/video0: busy", 0), 0u) << err;
 }
 

@@ -1,6 +1,6 @@
 #!/bin/busybox sh
-# The guest's first process: load vivid, run stillcam against it as a web server would, write what
-# came back to the results share, power off.
+# The guest's first process: load vivid and v4l2loopback, run stillcam against them as a web server
+# would, write what came back to the results share, power off.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -12,6 +12,10 @@ done
 mount -t 9p -o trans=virtio,version=9p2000.L results /results || poweroff -f
 touch /results/booted
 insmod /modules/vivid.ko n_devs=1 node_types=0x1
+# Loopback devices announce a capture side only while a producer feeds them, like a webcam that is
+# plugged in; until then they are output nodes, which must not move vivid from driver index 1.
+insmod /modules/v4l2loopback.ko devices=6 video_nr=10,11,12,13,14,15 exclusive_caps=1,1,1,1,1,1 \
+  card_label=yuyv,mjpeg,mjpeg-no-dht,cut-alternate,cut,idle >/results/loopback.insmod 2>&1
 ls -l /dev/video* >/results/devices 2>&1
 
 uptime_ms() { read -r up _ </proc/uptime; echo "${up%.*}${up#*.}0"; }
@@ -54,6 +58,37 @@ sleep 2
 run busy_elsewhere "large" STILLCAM_VERBOSE=1
 kill $streamer
 wait $streamer
+
+# feed DEVICE MODE: a producer writes frames to the device from now on, as a webcam would deliver them.
+feed() {
+  rm -f /tmp/producer.ready
+  loopback_producer "$1" "$2" >/tmp/producer.ready 2>>/results/producer.err &
+  producer=$!
+  waited=0
+  until [ -s /tmp/producer.ready ] || [ $waited -ge 100 ]; do usleep 100000; waited=$((waited + 1)); done
+}
+stop_feeding() {
+  kill -CONT $producer
+  kill $producer
+  wait $producer
+}
+
+feed /dev/video10 yuyv
+run loopback_yuyv_large_caption "large&timestamp" STILLCAM_DEVICE=/dev/video10
+run loopback_yuyv_medium "medium" STILLCAM_DEVICE=/dev/video10
+stop_feeding
+feed /dev/video11 mjpeg
+run loopback_mjpeg "large" STILLCAM_DEVICE=/dev/video11
+stop_feeding
+feed /dev/video12 mjpeg-no-dht
+run loopback_mjpeg_no_dht "large" STILLCAM_DEVICE=/dev/video12
+stop_feeding
+# A camera that stops sending: it hands over the frame it has, and then nothing more comes.
+feed /dev/video11 mjpeg
+kill -STOP $producer
+run loopback_stopped "large" STILLCAM_DEVICE=/dev/video11 STILLCAM_VERBOSE=1
+stop_feeding
+run loopback_no_producer "large" STILLCAM_DEVICE=/dev/video15 STILLCAM_VERBOSE=1
 
 dmesg | tail -n 30 >/results/dmesg
 touch /results/done
