@@ -1,5 +1,6 @@
 #include "imaging/timestamp_caption.h"
 
+#include <algorithm>
 #include <bit>
 #include <limits>
 #include <vector>
@@ -90,10 +91,6 @@ class Painter {
   uint32_t keep_ = 0;
 };
 
-void Blit(const std::vector<InkPixel>& ink, int32_t x, int32_t y, const Painter& painter) {
-  for (InkPixel pixel : ink) painter.Paint(x + pixel.x, y + pixel.y);
-}
-
 }  // namespace
 
 std::string FormatCaptionText(const std::tm& local_time) {
@@ -105,14 +102,41 @@ std::string FormatCaptionText(const std::tm& local_time) {
 void DrawCaptionText(FrameBitmap& frame, const std::string& text, int32_t requested_height, bool bold,
                      const NamedFonts& fonts) {
   auto [ink, line_height] = RenderCaptionInk(text, bold, fonts);
+  if (ink.empty()) return;
   const int32_t x = 1;
   const int32_t y = requested_height - line_height - 1;
   // The outline is the text drawn at the nine positions around the anchor, the text itself on top.
-  Painter outline(frame, kOutlineColour);
-  for (int32_t dx = -1; dx <= 1; ++dx) {
-    for (int32_t dy = -1; dy <= 1; ++dy) Blit(ink, x + dx, y + dy, outline);
+  // The result is worked out first, so that each pixel is painted once: text where there is ink,
+  // outline where ink lies within one pixel (diagonals included), nothing elsewhere.
+  int32_t left = ink[0].x, right = ink[0].x, top = ink[0].y, bottom = ink[0].y;
+  for (InkPixel pixel : ink) {
+    left = std::min(left, pixel.x);
+    right = std::max(right, pixel.x);
+    top = std::min(top, pixel.y);
+    bottom = std::max(bottom, pixel.y);
   }
-  Blit(ink, x, y, Painter(frame, kTextColour));
+  const int32_t width = right - left + 3;  // one column of outline on either side
+  const int32_t height = bottom - top + 3;
+  enum : uint8_t { kUntouched, kOutline, kText };
+  std::vector<uint8_t> cover(static_cast<size_t>(width) * static_cast<size_t>(height), kUntouched);
+  auto at = [&](int32_t column, int32_t row) -> uint8_t& {
+    return cover[static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(column)];
+  };
+  for (InkPixel pixel : ink) {
+    for (int32_t row = pixel.y - top; row <= pixel.y - top + 2; ++row) {
+      for (int32_t column = pixel.x - left; column <= pixel.x - left + 2; ++column) at(column, row) = kOutline;
+    }
+  }
+  for (InkPixel pixel : ink) at(pixel.x - left + 1, pixel.y - top + 1) = kText;
+  const Painter outline(frame, kOutlineColour);
+  const Painter text_painter(frame, kTextColour);
+  for (int32_t row = 0; row < height; ++row) {
+    for (int32_t column = 0; column < width; ++column) {
+      uint8_t kind = at(column, row);
+      if (kind == kUntouched) continue;
+      (kind == kText ? text_painter : outline).Paint(x + left - 1 + column, y + top - 1 + row);
+    }
+  }
 }
 
 void DrawTimestampCaption(FrameBitmap& frame, int32_t requested_height, bool bold, const NamedFonts& fonts) {
