@@ -52,9 +52,36 @@ stillcam_install_packages() {
   apt-get install -y -q --no-install-recommends "${picked[@]}" >/dev/null
 }
 
+# Configures and builds, one job per core. Each step runs in a process group of its own whose id is in
+# STILLCAM_GROUP meanwhile, so that a script's trap can stop the compilers too (stillcam_stop_group).
 stillcam_build() {
   local dir=${1:-build}
   shift || true
-  cmake -S "$STILLCAM_ROOT" -B "$STILLCAM_ROOT/$dir" -DCMAKE_BUILD_TYPE=Release "$@" >/dev/null
-  cmake --build "$STILLCAM_ROOT/$dir" -j"$(nproc)"
+  stillcam_run_group --quiet cmake -S "$STILLCAM_ROOT" -B "$STILLCAM_ROOT/$dir" -DCMAKE_BUILD_TYPE=Release "$@"
+  stillcam_run_group cmake --build "$STILLCAM_ROOT/$dir" -j"$(nproc)"
+}
+
+# --quiet: without the command's standard output. (Redirecting the call itself would redirect a trap
+# that runs during it as well.)
+STILLCAM_GROUP=
+stillcam_run_group() {
+  local status=0 caller_trap quiet=
+  [ "$1" != --quiet ] || { quiet=yes; shift; }
+  # The group no longer hears the terminal's Ctrl-C, so a script without its own trap gets one here.
+  caller_trap=$(trap -p INT TERM)
+  [ -n "$caller_trap" ] || trap 'stillcam_stop_group; exit 130' INT TERM
+  if [ -n "$quiet" ]; then setsid "$@" >/dev/null & else setsid "$@" & fi
+  STILLCAM_GROUP=$!
+  # A trapped signal interrupts this wait, and the trap runs at once.
+  wait "$STILLCAM_GROUP" || status=$?
+  STILLCAM_GROUP=
+  [ -n "$caller_trap" ] || trap - INT TERM
+  return "$status"
+}
+
+stillcam_stop_group() {
+  [ -n "$STILLCAM_GROUP" ] || return 0
+  kill -TERM -- "-$STILLCAM_GROUP" 2>/dev/null || true
+  wait "$STILLCAM_GROUP" 2>/dev/null || true
+  STILLCAM_GROUP=
 }

@@ -1,0 +1,31 @@
+# cmake -DMANIFEST=... -DCREATED_DIRS_FILE=... -P uninstall.cmake
+# Removes every file that the last cmake --install put in place, then the folders that installations
+# created, deepest first and only when empty: a folder that holds anything else stays.
+if(NOT EXISTS "${MANIFEST}")
+  message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} does not exist (cmake --install writes it).")
+endif()
+file(STRINGS "${MANIFEST}" files)
+foreach(file IN LISTS files)
+  if(EXISTS "${file}" OR IS_SYMLINK "${file}")
+    message(STATUS "Removing ${file}")
+    file(REMOVE "${file}")
+  endif()
+endforeach()
+file(REMOVE "${MANIFEST}")
+
+if(EXISTS "${CREATED_DIRS_FILE}")
+  file(STRINGS "${CREATED_DIRS_FILE}" dirs)
+  # In reverse order of the sorted names a folder comes before the folder that holds it.
+  list(SORT dirs)
+  list(REVERSE dirs)
+  foreach(dir IN LISTS dirs)
+    if(IS_DIRECTORY "${dir}" AND NOT IS_SYMLINK "${dir}")
+      file(GLOB entries LIST_DIRECTORIES true "${dir}/*" "${dir}/.*")
+      if(NOT entries)
+        message(STATUS "Removing ${dir}/")
+        file(REMOVE_RECURSE "${dir}")
+      endif()
+    endif()
+  endforeach()
+  file(REMOVE "${CREATED_DIRS_FILE}")
+endif()
