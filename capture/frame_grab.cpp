@@ -15,8 +15,9 @@ FrameGrab::FrameGrab(CaptureDrivers drivers, bool verbose)
     : drivers_(std::move(drivers)), verbose_(verbose) {}
 
 bool FrameGrab::Quietly(bool result) const {
-  if (!result && verbose_) {
-    const char* why = window_ && !window_->failure.empty() ? window_->failure.c_str() : "no capture window";
+  // A window without a failure gave way to another run's picture: nothing went wrong.
+  if (!result && verbose_ && !(window_ && window_->failure.empty())) {
+    const char* why = window_ ? window_->failure.c_str() : "no capture window";
     std::fprintf(stderr, "stillcam: %s\n", why);
   }
   return result;
@@ -38,4 +39,9 @@ bool FrameGrab::TakeFrame(int32_t frame_width, int32_t frame_height, const char*
 
 void FrameGrab::Close() {
   if (window_) CapDriverDisconnect(*window_);
+}
+
+std::optional<FrameOrigin> FrameGrab::origin() const {
+  if (!window_ || !window_->driver) return std::nullopt;
+  return window_->driver->origin();
 }

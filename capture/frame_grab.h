@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "capture/video_capture.h"
 
@@ -16,6 +17,9 @@ class FrameGrab {
   bool Open(int32_t frame_width, int32_t frame_height);
   bool TakeFrame(int32_t frame_width, int32_t frame_height, const char* frame_path);
   void Close();
+
+  // Where and when the frame was taken, after a successful TakeFrame from a camera.
+  std::optional<FrameOrigin> origin() const;
 
   // The capture window, once Open made it.
   const CaptureWindow* window() const { return window_.get(); }

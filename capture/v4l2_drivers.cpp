@@ -10,7 +10,8 @@ namespace {
 std::unique_ptr<FrameSource> ConnectV4l2(const CaptureWindow& window, const std::string& path,
                                          std::string& why) {
   const CaptureDrivers& drivers = window.drivers;
-  auto source = std::make_unique<V4l2Source>(*drivers.io, path, drivers.timeouts, drivers.warm_up_frames);
+  auto source = std::make_unique<V4l2Source>(*drivers.io, path, drivers.timeouts, drivers.warm_up_frames,
+                                             drivers.give_way);
   if (source->Connect()) return source;
   why = source->failure();
   return nullptr;

@@ -19,6 +19,20 @@ using Clock = std::chrono::steady_clock;
 constexpr unsigned kBufferCount = 4;
 constexpr int kLockRetryMs = 20;
 
+int64_t MonotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+// When the frame in buffer was taken: the driver's own time stamp where it is on the monotonic clock
+// and plausible, else the moment the stream started, which no frame of the stream precedes.
+int64_t FrameTakenNs(const v4l2_buffer& buffer, int64_t stream_started_ns, int64_t dequeued_ns) {
+  if ((buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) != V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC) return stream_started_ns;
+  const int64_t stamped = int64_t{buffer.timestamp.tv_sec} * 1000000000 + int64_t{buffer.timestamp.tv_usec} * 1000;
+  return stamped >= stream_started_ns && stamped <= dequeued_ns ? stamped : stream_started_ns;
+}
+
 int MillisecondsUntil(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
   return static_cast<int>(std::max<decltype(left)>(left, 0));
@@ -119,8 +133,13 @@ class StreamBuffers {
 
 }  // namespace
 
-V4l2Source::V4l2Source(const V4l2Io& io, std::string path, V4l2Timeouts timeouts, int warm_up_frames)
-    : io_(io), path_(std::move(path)), timeouts_(timeouts), warm_up_frames_(std::max(warm_up_frames, 0)) {}
+V4l2Source::V4l2Source(const V4l2Io& io, std::string path, V4l2Timeouts timeouts, int warm_up_frames,
+                       GiveWay give_way)
+    : io_(io),
+      path_(std::move(path)),
+      timeouts_(timeouts),
+      warm_up_frames_(std::max(warm_up_frames, 0)),
+      give_way_(std::move(give_way)) {}
 
 V4l2Source::~V4l2Source() {
   if (fd_ >= 0) io_.Close(fd_);  // also gives up the lock
@@ -158,6 +177,7 @@ bool V4l2Source::LockDevice() {
     if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) return Fail(path_ + ": cannot lock: " + std::strerror(errno));
+    if (give_way_ && give_way_(path_)) return Fail("");
     int left = MillisecondsUntil(deadline);
     if (left == 0)
       return Fail(path_ + ": still in use by another request after " + std::to_string(timeouts_.lock_ms) +
@@ -239,6 +259,7 @@ bool V4l2Source::Grab() {
   const size_t frame_size = size_t{pix.bytesperline} * (pix.height - 1) + row_bytes;
 
   StreamBuffers stream(io_, fd_);
+  const int64_t stream_started_ns = MonotonicNs();
   if (const char* failed = stream.Start()) {
     if (errno == EBUSY) return Fail(path_ + ": busy: another program is streaming from it");
     return FailWithErrno(failed);
@@ -268,6 +289,7 @@ bool V4l2Source::Grab() {
     const bool usable =
         !(buffer.flags & V4L2_BUF_FLAG_ERROR) && used >= frame_size && stream.Length(buffer) >= frame_size;
     if (usable && warm_up_left == 0) {
+      frame_taken_ns_ = FrameTakenNs(buffer, stream_started_ns, MonotonicNs());
       frame_.assign(data, data + frame_size);
       return true;
     }
@@ -291,4 +313,9 @@ bool V4l2Source::SaveFrame(const char* path) {
   if (!WriteBmpFile(path, pixels))
     return Fail(std::string("cannot write the frame file: ") + std::strerror(errno));
   return true;
+}
+
+std::optional<FrameOrigin> V4l2Source::origin() const {
+  if (frame_.empty()) return std::nullopt;
+  return FrameOrigin{path_, frame_taken_ns_};
 }

@@ -13,7 +13,8 @@
 // simultaneous requests take turns on it instead of failing; the stream runs only inside Grab.
 class V4l2Source final : public FrameSource {
  public:
-  V4l2Source(const V4l2Io& io, std::string path, V4l2Timeouts timeouts, int warm_up_frames);
+  V4l2Source(const V4l2Io& io, std::string path, V4l2Timeouts timeouts, int warm_up_frames,
+             GiveWay give_way = nullptr);
   ~V4l2Source() override;
   V4l2Source(const V4l2Source&) = delete;
   V4l2Source& operator=(const V4l2Source&) = delete;
@@ -25,6 +26,7 @@ class V4l2Source final : public FrameSource {
   void SetFormat(const BitmapInfoHeader& wanted) override;
   bool Grab() override;
   bool SaveFrame(const char* path) override;
+  std::optional<FrameOrigin> origin() const override;
 
   // The format the device delivers, as it reported it back.
   const v4l2_pix_format& delivered() const { return format_.fmt.pix; }
@@ -41,9 +43,11 @@ class V4l2Source final : public FrameSource {
   std::string path_;
   V4l2Timeouts timeouts_;
   int warm_up_frames_;
+  GiveWay give_way_;
   int fd_ = -1;
   v4l2_format format_{};
   bool format_known_ = false;
   bool format_refused_busy_ = false;  // another program streams, outside the lock stillcam takes
   std::vector<uint8_t> frame_;        // the last frame taken, rows top-down as the device delivers them
+  int64_t frame_taken_ns_ = 0;
 };

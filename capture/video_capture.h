@@ -24,6 +24,7 @@ inline constexpr int kCaptureWindowId = 126;
 struct CaptureDrivers : SystemDrivers {
   std::optional<std::string> driver_1;  // replaces what stands at index 1
   int warm_up_frames = 0;               // thrown away after the stream starts, while the camera settles
+  GiveWay give_way;  // for a camera that another run holds; none: wait for it
 };
 
 struct CaptureWindow {

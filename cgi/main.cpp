@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/platform.h"
+#include "cgi/picture_share.h"
 #include "cgi/production_stages.h"
 #include "cgi/request_options.h"
 #include "cgi/run_files.h"
@@ -15,6 +16,7 @@
 // The arguments are never read: web servers pass the words of a query without "=" as arguments,
 // so they are the client's, and QUERY_STRING already carries all of it.
 int main() {
+  const int64_t started = ShareClockNow();  // only frames taken later may answer this request
   PrepareProcess();
   // Month names follow the locale the web server gives us; in the usual C locale they are English.
   std::setlocale(LC_TIME, "");
@@ -23,6 +25,6 @@ int main() {
   std::vector<std::string> warnings;
   const Settings settings = ReadSettings(std::getenv, warnings);
   for (const std::string& warning : warnings) std::fprintf(stderr, "stillcam: %s\n", warning.c_str());
-  ProductionStages stages(settings);
+  ProductionStages stages(settings, started);
   return RunSnapshot(ReadOptions(), stages, settings.temporary_folder.c_str());
 }

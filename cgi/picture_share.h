@@ -48,7 +48,8 @@ class PictureShare {
   const std::string& problem() const { return problem_; }
 
  private:
-  bool OpenFolder();
+  // create: make the folder when it is missing (only a run with a picture to keep does).
+  bool OpenFolder(bool create);
   void Report(const std::string& what) const;
 
   std::string folder_path_;

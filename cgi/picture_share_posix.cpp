@@ -92,7 +92,7 @@ void PictureShare::Report(const std::string& what) const {
   if (verbose_) std::fprintf(stderr, "stillcam: %s\n", what.c_str());
 }
 
-bool PictureShare::OpenFolder() {
+bool PictureShare::OpenFolder(bool create) {
   if (folder_.valid()) return true;
   if (!problem_.empty()) return false;
   auto unusable = [this](const std::string& why) {
@@ -100,10 +100,14 @@ bool PictureShare::OpenFolder() {
     Report(problem_);
     return false;
   };
-  if (mkdir(folder_path_.c_str(), 0700) != 0 && errno != EEXIST)
+  if (create && mkdir(folder_path_.c_str(), 0700) != 0 && errno != EEXIST)
     return unusable(std::string("cannot make it: ") + std::strerror(errno));
   struct stat named{};
-  if (lstat(folder_path_.c_str(), &named) == 0 && S_ISLNK(named.st_mode)) return unusable("is a symlink");
+  if (lstat(folder_path_.c_str(), &named) != 0) {
+    if (errno == ENOENT && !create) return false;  // nothing kept yet: no problem
+    return unusable(std::string("cannot see it: ") + std::strerror(errno));
+  }
+  if (S_ISLNK(named.st_mode)) return unusable("is a symlink");
   // The checks below look at what was opened, so nothing can be swapped in between.
   UniqueFd folder(open(folder_path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!folder.valid()) {
@@ -123,7 +127,7 @@ bool PictureShare::OpenFolder() {
 }
 
 void PictureShare::Publish(const std::string& key, int64_t frame_time, int picture_fd) {
-  if (!OpenFolder()) return;
+  if (!OpenFolder(true)) return;
   struct stat picture{};
   if (fstat(picture_fd, &picture) != 0 || !S_ISREG(picture.st_mode)) return Report("cannot share the picture: not a file");
   const std::string name = FileNameFor(key);
@@ -155,7 +159,7 @@ void PictureShare::Publish(const std::string& key, int64_t frame_time, int pictu
 }
 
 UniqueFd PictureShare::Find(const std::string& key, int64_t started) {
-  if (!OpenFolder()) return UniqueFd();
+  if (!OpenFolder(false)) return UniqueFd();
   UniqueFd kept(openat(folder_.get(), FileNameFor(key).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat facts{};
   KeptHead head{};

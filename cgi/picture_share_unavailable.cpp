@@ -15,7 +15,7 @@ PictureShare::PictureShare(std::string folder, bool verbose)
 
 void PictureShare::Report(const std::string&) const {}
 
-bool PictureShare::OpenFolder() { return false; }
+bool PictureShare::OpenFolder(bool) { return false; }
 
 void PictureShare::Publish(const std::string&, int64_t, int) {}
 

@@ -28,6 +28,17 @@ void Ignore(std::vector<std::string>& warnings, const char* name, const char* va
   warnings.push_back(std::string(name) + "=" + value + " ignored: " + rule + "; using " + used);
 }
 
+// A switch: 1 or 0; anything else is reported and leaves the default.
+void ReadSwitch(const EnvironmentLookup& variable, const char* name, bool& value, std::vector<std::string>& warnings) {
+  const char* text = ValueOf(variable, name);
+  if (text == nullptr) return;
+  if (std::strcmp(text, "1") == 0 || std::strcmp(text, "0") == 0) {
+    value = text[0] == '1';
+  } else {
+    Ignore(warnings, name, text, "neither 1 nor 0", value ? "1" : "0");
+  }
+}
+
 }  // namespace
 
 Settings ReadSettings(const EnvironmentLookup& variable, std::vector<std::string>& warnings) {
@@ -43,13 +54,8 @@ Settings ReadSettings(const EnvironmentLookup& variable, std::vector<std::string
              std::to_string(settings.skip_frames));
     }
   }
-  if (const char* verbose = ValueOf(variable, "STILLCAM_VERBOSE")) {
-    if (std::strcmp(verbose, "1") == 0 || std::strcmp(verbose, "0") == 0) {
-      settings.verbose = verbose[0] == '1';
-    } else {
-      Ignore(warnings, "STILLCAM_VERBOSE", verbose, "neither 1 nor 0", "0");
-    }
-  }
+  ReadSwitch(variable, "STILLCAM_VERBOSE", settings.verbose, warnings);
+  ReadSwitch(variable, "STILLCAM_SHARE", settings.share, warnings);
   if (const char* font = ValueOf(variable, "STILLCAM_FONT")) settings.font = font;
   if (const char* font = ValueOf(variable, "STILLCAM_BOLD_FONT")) settings.bold_font = font;
   return settings;

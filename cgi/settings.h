@@ -15,6 +15,7 @@ struct Settings {
   bool verbose = false;                   // STILLCAM_VERBOSE: 1 or 0
   std::string font;                       // STILLCAM_FONT, a TrueType file; empty: the default font
   std::string bold_font;                  // STILLCAM_BOLD_FONT; empty: the regular font, emboldened
+  bool share = true;  // STILLCAM_SHARE: 1 or 0; requests that wait for the camera share its picture
 };
 
 // A variable's value, or nullptr when it is not set.

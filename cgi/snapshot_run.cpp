@@ -37,7 +37,14 @@ decltype(auto) InStage(const char* name, Stage&& stage) {
 
 int RunSnapshot(const SnapshotOptions& options, SnapshotStages& stages, const char* tmpdir) {
   std::optional<RunFiles> files;  // declared first so that the files go after the disconnect
-  if (!stages.OpenCapture(options)) return kRunCompleted;
+  if (!stages.OpenCapture(options)) {
+    try {
+      InStage("response", [&] { stages.WriteSharedResponse(); });
+      return kRunCompleted;
+    } catch (const std::exception&) {
+      return kRunFault;
+    }
+  }
   CaptureConnection connection(stages);
   try {
     InStage("temporary files", [&] { files.emplace(tmpdir); });
@@ -45,6 +52,7 @@ int RunSnapshot(const SnapshotOptions& options, SnapshotStages& stages, const ch
     FrameBitmap frame = InStage("load frame", [&] { return stages.LoadFrame(files->frame_path()); });
     if (options.caption) InStage("caption", [&] { stages.DrawCaption(frame, options); });
     InStage("encode picture", [&] { stages.EncodePicture(std::move(frame), files->picture_path()); });
+    stages.SharePicture(files->picture_path());
     InStage("response", [&] { stages.WriteResponse(files->picture_path()); });
     return kRunCompleted;
   } catch (const std::exception&) {

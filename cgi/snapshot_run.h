@@ -21,6 +21,13 @@ class SnapshotStages {
   // Takes the bitmap over: it is released as soon as the picture file is written.
   virtual void EncodePicture(FrameBitmap&& frame, const char* picture_path) = 0;
   virtual void WriteResponse(const char* picture_path) = 0;
+
+  // Sharing with simultaneous requests for the same picture. After the encoding: offers the picture
+  // to runs that wait for the camera meanwhile; quiet whatever happens.
+  virtual void SharePicture(const char* /*picture_path*/) {}
+  // After a failed OpenCapture: answers with the picture another run took while this one waited for
+  // the camera, and says whether there was one.
+  virtual bool WriteSharedResponse() { return false; }
 };
 
 // Exit statuses of a run.

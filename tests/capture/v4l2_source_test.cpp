@@ -9,7 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <time.h>
+
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "imaging/bmp_reader.h"
 #include "tests/capture/fake_camera.h"
@@ -310,6 +314,39 @@ TEST_F(V4l2SourceTest, ARequestThatWaitsTooLongIsAFailedConnection) {
   EXPECT_FALSE(source.Connect());
   EXPECT_NE(source.failure().find("in use by another request"), std::string::npos) << source.failure();
   EXPECT_FALSE(holder.LettingGo());
+}
+
+TEST_F(V4l2SourceTest, AWaitingRequestAsksWhetherToGiveWayAndStopsWaitingWhenTold) {
+  LockHolder holder(node_, 10000);
+  std::vector<std::string> asked;
+  V4l2Source source(camera_, node_, V4l2Timeouts{200, 5000}, 0, [&](const std::string& device) {
+    asked.push_back(device);
+    return asked.size() == 3;
+  });
+  EXPECT_FALSE(source.Connect());
+  EXPECT_EQ(asked, std::vector<std::string>(3, node_));
+  EXPECT_EQ(source.failure(), "") << "giving way is not a failure to report";
+  EXPECT_FALSE(holder.LettingGo());
+  EXPECT_EQ(source.origin(), std::nullopt);
+}
+
+TEST_F(V4l2SourceTest, AFreeDeviceIsTakenWithoutAskingAndTheFrameSaysWhereAndWhen) {
+  bool asked = false;
+  camera_.script = {{FakeCamera::Step::kFrame, 1}};
+  timespec before{}, after{};
+  clock_gettime(CLOCK_MONOTONIC, &before);
+  V4l2Source source(camera_, node_, kShortWaits, 0, [&](const std::string&) { return asked = true; });
+  ASSERT_TRUE(source.Connect()) << source.failure();
+  EXPECT_EQ(source.origin(), std::nullopt) << "no frame yet";
+  source.SetFormat(Request(160, 120));
+  ASSERT_TRUE(source.Grab()) << source.failure();
+  clock_gettime(CLOCK_MONOTONIC, &after);
+  EXPECT_FALSE(asked);
+  const std::optional<FrameOrigin> origin = source.origin();
+  ASSERT_TRUE(origin.has_value());
+  EXPECT_EQ(origin->device, node_);
+  EXPECT_GE(origin->taken_ns, int64_t{before.tv_sec} * 1000000000 + before.tv_nsec);
+  EXPECT_LE(origin->taken_ns, int64_t{after.tv_sec} * 1000000000 + after.tv_nsec);
 }
 
 TEST_F(V4l2SourceTest, DisconnectLetsTheNextRequestIn) {

@@ -94,6 +94,19 @@ TEST(PictureShare, OnlyTheSameChoicesAndALaterFrameAnswer) {
   for (const auto& c : cases) EXPECT_EQ(share.Find(c.key, c.started).valid(), c.answered) << c.name;
 }
 
+TEST(PictureShare, LookingMakesNothing) {
+  TempFolder work;
+  PictureShare share(work.path() + "/share", false);
+  EXPECT_FALSE(share.Find(Key(640), 0).valid());
+  EXPECT_TRUE(work.Entries().empty());
+  EXPECT_EQ(share.problem(), "");
+  // Made by another run meanwhile: found on the next look.
+  PictureShare other(work.path() + "/share", false);
+  PictureFile picture(work, "picture");
+  other.Publish(Key(640), kFrameTime, picture.fd());
+  EXPECT_TRUE(share.Find(Key(640), 0).valid());
+}
+
 TEST(PictureShare, KeysTellFontsApartOnlyWhenACaptionIsDrawn) {
   SnapshotOptions plain{640, 480, false, false};
   SnapshotOptions caption{640, 480, true, false};

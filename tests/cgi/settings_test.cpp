@@ -22,7 +22,8 @@ Settings Read(const std::map<std::string, std::string>& environment, std::vector
 
 TEST(Settings, DefaultsWhenNothingOrOnlyEmptyValuesAreSet) {
   const std::string kVariables[] = {"TMPDIR",           "STILLCAM_DEVICE", "STILLCAM_SKIP_FRAMES",
-                                    "STILLCAM_VERBOSE", "STILLCAM_FONT",   "STILLCAM_BOLD_FONT"};
+                                    "STILLCAM_VERBOSE", "STILLCAM_FONT",   "STILLCAM_BOLD_FONT",
+                                    "STILLCAM_SHARE"};
   std::map<std::string, std::string> empty;
   for (const std::string& name : kVariables) empty[name] = "";
   for (const auto& environment : {std::map<std::string, std::string>{}, empty}) {
@@ -34,6 +35,7 @@ TEST(Settings, DefaultsWhenNothingOrOnlyEmptyValuesAreSet) {
     EXPECT_FALSE(settings.verbose);
     EXPECT_EQ(settings.font, "");
     EXPECT_EQ(settings.bold_font, "");
+    EXPECT_TRUE(settings.share);
     EXPECT_TRUE(warnings.empty());
   }
 }
@@ -45,7 +47,8 @@ TEST(Settings, ValuesAreTakenAsTheyStand) {
                             {"STILLCAM_SKIP_FRAMES", "12"},
                             {"STILLCAM_VERBOSE", "1"},
                             {"STILLCAM_FONT", "/fonts/a.ttf"},
-                            {"STILLCAM_BOLD_FONT", "/fonts/b.ttf"}},
+                            {"STILLCAM_BOLD_FONT", "/fonts/b.ttf"},
+                            {"STILLCAM_SHARE", "0"}},
                            warnings);
   EXPECT_EQ(settings.temporary_folder, "/var/tmp/cam");
   EXPECT_EQ(settings.device, "file:/srv/offline.bmp");
@@ -53,6 +56,7 @@ TEST(Settings, ValuesAreTakenAsTheyStand) {
   EXPECT_TRUE(settings.verbose);
   EXPECT_EQ(settings.font, "/fonts/a.ttf");
   EXPECT_EQ(settings.bold_font, "/fonts/b.ttf");
+  EXPECT_FALSE(settings.share);
   EXPECT_TRUE(warnings.empty());
 }
 
@@ -65,6 +69,7 @@ TEST(Settings, AValueThatCannotBeUsedIsReportedAndGivesTheDefault) {
     int skip_frames;
     bool verbose;
     const char* warning;  // nullptr: none
+    bool share = true;
   } cases[] = {
       {"STILLCAM_SKIP_FRAMES", "0", 0, false, nullptr},
       {"STILLCAM_SKIP_FRAMES", "100", 100, false, nullptr},
@@ -84,6 +89,8 @@ TEST(Settings, AValueThatCannotBeUsedIsReportedAndGivesTheDefault) {
       {"STILLCAM_VERBOSE", "0", 5, false, nullptr},
       {"STILLCAM_VERBOSE", "yes", 5, false, "STILLCAM_VERBOSE=yes ignored: neither 1 nor 0; using 0"},
       {"STILLCAM_VERBOSE", "10", 5, false, "STILLCAM_VERBOSE=10 ignored: neither 1 nor 0; using 0"},
+      {"STILLCAM_SHARE", "0", 5, false, nullptr, false},
+      {"STILLCAM_SHARE", "off", 5, false, "STILLCAM_SHARE=off ignored: neither 1 nor 0; using 1"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + "=" + c.value);
@@ -91,6 +98,7 @@ TEST(Settings, AValueThatCannotBeUsedIsReportedAndGivesTheDefault) {
     Settings settings = Read({{c.name, c.value}}, warnings);
     EXPECT_EQ(settings.skip_frames, c.skip_frames);
     EXPECT_EQ(settings.verbose, c.verbose);
+    EXPECT_EQ(settings.share, c.share);
     EXPECT_EQ(warnings, c.warning ? std::vector<std::string>{c.warning} : std::vector<std::string>{});
   }
 }

@@ -13,7 +13,8 @@
 
 namespace {
 
-enum class Step { kNone, kOpen, kTake, kLoad, kCaption, kEncode, kResponse };
+// kShared: the connection gives way to another run's picture; kSharedResponse: and sending it fails.
+enum class Step { kNone, kOpen, kTake, kLoad, kCaption, kEncode, kResponse, kShared, kSharedResponse };
 
 // Stand-in stages that record what the run asked of them and fail at one chosen step.
 class ScriptedStages : public SnapshotStages {
@@ -22,7 +23,7 @@ class ScriptedStages : public SnapshotStages {
 
   bool OpenCapture(const SnapshotOptions&) override {
     events.push_back("open");
-    return failing_ != Step::kOpen;
+    return failing_ != Step::kOpen && failing_ != Step::kShared && failing_ != Step::kSharedResponse;
   }
   bool TakeFrame(const SnapshotOptions&, const char* path) override {
     events.push_back("take");
@@ -51,6 +52,15 @@ class ScriptedStages : public SnapshotStages {
   void WriteResponse(const char*) override {
     events.push_back("response");
     if (failing_ == Step::kResponse) throw std::runtime_error("Broken pipe");
+  }
+  void SharePicture(const char* path) override {
+    events.push_back("share");
+    EXPECT_EQ(path, picture_path);
+  }
+  bool WriteSharedResponse() override {
+    events.push_back("shared response");
+    if (failing_ == Step::kSharedResponse) throw std::runtime_error("Broken pipe");
+    return failing_ == Step::kShared;
   }
 
   std::vector<std::string> events;
@@ -95,10 +105,13 @@ TEST_P(RunBranches, FollowTheSequence) {
 INSTANTIATE_TEST_SUITE_P(
     Paths, RunBranches,
     testing::Values(
-        BranchCase{"Complete", Step::kNone, false, 0, {"open", "take", "load", "encode", "response", "close"}, ""},
+        BranchCase{"Complete", Step::kNone, false, 0, {"open", "take", "load", "encode", "share", "response", "close"}, ""},
         BranchCase{"CompleteWithCaption", Step::kNone, true, 0,
-                   {"open", "take", "load", "caption", "encode", "response", "close"}, ""},
-        BranchCase{"ConnectFails", Step::kOpen, true, 0, {"open"}, ""},
+                   {"open", "take", "load", "caption", "encode", "share", "response", "close"}, ""},
+        BranchCase{"ConnectFails", Step::kOpen, true, 0, {"open", "shared response"}, ""},
+        BranchCase{"AnsweredWithASharedPicture", Step::kShared, true, 0, {"open", "shared response"}, ""},
+        BranchCase{"SharedResponseFault", Step::kSharedResponse, false, 1, {"open", "shared response"},
+                   "stillcam: response: Broken pipe\n"},
         BranchCase{"GrabOrSaveFails", Step::kTake, true, 0, {"open", "take", "close"}, ""},
         BranchCase{"LoadFault", Step::kLoad, true, 1, {"open", "take", "load", "close"},
                    "stillcam: load frame: not a BMP file\n"},
@@ -106,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
                    "stillcam: caption: no font\n"},
         BranchCase{"EncodeFault", Step::kEncode, false, 1, {"open", "take", "load", "encode", "close"},
                    "stillcam: encode picture: JPEG error #42\n"},
-        BranchCase{"ResponseFault", Step::kResponse, false, 1, {"open", "take", "load", "encode", "response", "close"},
+        BranchCase{"ResponseFault", Step::kResponse, false, 1, {"open", "take", "load", "encode", "share", "response", "close"},
                    "stillcam: response: Broken pipe\n"}),
     [](const testing::TestParamInfo<BranchCase>& param) { return param.param.name; });
 
