@@ -1,4 +1,5 @@
-// The webcam page in Debian's headless chromium, served with the program by a real lighttpd.
+// The webcam page in Debian's headless chromium, served with the program by a real lighttpd, at a
+// desktop and a phone width. The screenshots stay in the build folder for a person to look at.
 #include <gtest/gtest.h>
 
 #include "tests/e2e/web_server_fixture.h"
@@ -6,7 +7,7 @@
 
 namespace {
 
-TEST(PageInBrowser, ShowsPicturesAtTheChosenSizeAndSurvivesAFailingCamera) {
+TEST(PageInBrowser, ShowsSavesAndEnlargesPicturesAndSurvivesAFailingCamera) {
   WebServerOptions options;
   options.page_path = STILLCAM_SOURCE_DIR "/web/index.html";
   // The browser test makes the camera fail by setting this cookie: the same server, a real 500.
@@ -18,7 +19,8 @@ TEST(PageInBrowser, ShowsPicturesAtTheChosenSizeAndSurvivesAFailingCamera) {
 
   ProcessResult browser = RunProcess(STILLCAM_NODE,
                                      {STILLCAM_SOURCE_DIR "/tests/e2e/page_check.cjs",
-                                      STILLCAM_PLAYWRIGHT_CORE, STILLCAM_CHROMIUM, server.Url("/")},
+                                      STILLCAM_PLAYWRIGHT_CORE, STILLCAM_CHROMIUM, server.Url("/"),
+                                      STILLCAM_SCREENSHOT_DIR},
                                      {"PATH=/usr/bin:/bin", "HOME=" + server.folder(),
                                       "PLAYWRIGHT_BROWSERS_PATH=0", "PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1"});
   EXPECT_EQ(browser.exit_status, 0) << browser.out << browser.err << server.ErrorLog();
