@@ -1,15 +1,12 @@
 #include "imaging/caption_font.h"
 
-#include <ft2build.h>
-
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
 #include "base/platform.h"
 #include "base/unique_fd.h"
-#include FT_FREETYPE_H
-#include FT_SYNTHESIS_H
+#include "imaging/freetype_api.h"
 
 namespace {
 
@@ -18,28 +15,29 @@ constexpr FT_UInt kEmPixels = 11;
 // Far beyond any TrueType font with Latin glyphs; keeps a wrong path from mapping a disk image.
 constexpr uint64_t kMaxFontBytes = uint64_t{64} << 20;
 
-std::string FreeTypeProblem(FT_Error error) {
+std::string FreeTypeProblem(const FreeTypeApi& freetype, FT_Error error) {
   if (error == FT_Err_Unknown_File_Format) return "not a font file";
-  if (const char* text = FT_Error_String(error)) return text;
+  if (const char* text = freetype.error_string(error)) return text;
   return "FreeType error " + std::to_string(error);
 }
 
 // What loading a face from a file that is there and readable can fail on: the content.
-std::string FaceProblem(FT_Error error) {
+std::string FaceProblem(const FreeTypeApi& freetype, FT_Error error) {
   if (error == FT_Err_Unknown_File_Format) return "not a font file";
-  if (error == FT_Err_Out_Of_Memory) return FreeTypeProblem(error);
+  if (error == FT_Err_Out_Of_Memory) return FreeTypeProblem(freetype, error);
   return "damaged or unsupported font file (FreeType error " + std::to_string(error) + ")";
 }
 
 }  // namespace
 
 struct CaptionFont::Library {
-  MappedView file;  // the font file; the face reads from it while it lives
+  FreeType freetype;  // outlives the rest
+  MappedView file;    // the font file; the face reads from it while it lives
   FT_Library library = nullptr;
   FT_Face face = nullptr;
   ~Library() {
-    if (face != nullptr) FT_Done_Face(face);
-    if (library != nullptr) FT_Done_FreeType(library);
+    if (face != nullptr) freetype.api().done_face(face);
+    if (library != nullptr) freetype.api().done_freetype(library);
     UnmapView(file);
   }
 };
@@ -74,16 +72,18 @@ MappedView MapFontFile(const std::string& path, const std::string& where) {
 CaptionFont::CaptionFont(const FontFile& file, bool bold) : library_(std::make_unique<Library>()) {
   std::string where = "font " + file.path + (file.origin == "default" ? "" : " (" + file.origin + ")");
   library_->file = MapFontFile(file.path, where);
-  if (FT_Error error = FT_Init_FreeType(&library_->library)) {
-    throw std::runtime_error("cannot start FreeType: " + FreeTypeProblem(error));
+  const FreeTypeApi& freetype = library_->freetype.api();
+  if (FT_Error error = freetype.init_freetype(&library_->library)) {
+    throw std::runtime_error("cannot start FreeType: " + FreeTypeProblem(freetype, error));
   }
-  if (FT_Error error = FT_New_Memory_Face(library_->library, static_cast<const FT_Byte*>(library_->file.base),
-                                          static_cast<FT_Long>(library_->file.length), 0, &library_->face)) {
-    throw std::runtime_error("cannot load " + where + ": " + FaceProblem(error));
+  if (FT_Error error =
+          freetype.new_memory_face(library_->library, static_cast<const FT_Byte*>(library_->file.base),
+                                   static_cast<FT_Long>(library_->file.length), 0, &library_->face)) {
+    throw std::runtime_error("cannot load " + where + ": " + FaceProblem(freetype, error));
   }
   FT_Face face = library_->face;
-  if (FT_Error error = FT_Set_Pixel_Sizes(face, 0, kEmPixels)) {
-    throw std::runtime_error("cannot size " + where + ": " + FreeTypeProblem(error));
+  if (FT_Error error = freetype.set_pixel_sizes(face, 0, kEmPixels)) {
+    throw std::runtime_error("cannot size " + where + ": " + FreeTypeProblem(freetype, error));
   }
   synthetic_bold_ = bold && (face->style_flags & FT_STYLE_FLAG_BOLD) == 0;
   ascender_ = static_cast<int32_t>((face->size->metrics.ascender + 32) >> 6);
@@ -132,12 +132,13 @@ const GlyphInk& CaptionFont::Glyph(char32_t character) {
 
 GlyphInk CaptionFont::RenderGlyph(char32_t character) const {
   GlyphInk glyph;
+  const FreeTypeApi& freetype = library_->freetype.api();
   FT_Face face = library_->face;
-  FT_UInt index = FT_Get_Char_Index(face, character);
-  if (FT_Load_Glyph(face, index, FT_LOAD_TARGET_MONO) != 0) return glyph;  // drawn as nothing, like a space
-  if (synthetic_bold_) FT_GlyphSlot_Embolden(face->glyph);
+  FT_UInt index = freetype.get_char_index(face, character);
+  if (freetype.load_glyph(face, index, FT_LOAD_TARGET_MONO) != 0) return glyph;  // drawn as nothing, like a space
+  if (synthetic_bold_) freetype.embolden(face->glyph);
   if (face->glyph->format != FT_GLYPH_FORMAT_BITMAP &&
-      FT_Render_Glyph(face->glyph, FT_RENDER_MODE_MONO) != 0) {
+      freetype.render_glyph(face->glyph, FT_RENDER_MODE_MONO) != 0) {
     return glyph;
   }
   const FT_Bitmap& bitmap = face->glyph->bitmap;
