@@ -27,11 +27,14 @@ SnapshotOptions OptionsFor(const benchmark::State& state) {
 }
 
 // The test source, asked for the 16-bit format a run asks for.
-TestSource SourceFor(const SnapshotOptions& options) {
-  TestSource source;
-  source.SetFormat(RequestedFrameFormat(options.frame_width, options.frame_height));
-  return source;
-}
+class AskedSource {
+ public:
+  explicit AskedSource(const SnapshotOptions& options) {
+    source.SetFormat(RequestedFrameFormat(options.frame_width, options.frame_height));
+  }
+  std::string failure;
+  TestSource source{failure};
+};
 
 // A folder of its own for the files the stages write, removed at exit.
 class ScratchFolder {
@@ -83,20 +86,23 @@ class FreshFile {
 // The frame file as the capture stage leaves it.
 std::string FrameFile(const SnapshotOptions& options) {
   std::string path = Scratch().File("frame.bmp");
-  TestSource source = SourceFor(options);
+  AskedSource asked(options);
+  TestSource& source = asked.source;
   if (!source.Grab() || !source.SaveFrame(path.c_str())) std::abort();
   return path;
 }
 
 void TestSourceGrab(benchmark::State& state) {
-  TestSource source = SourceFor(OptionsFor(state));
+  AskedSource asked(OptionsFor(state));
+  TestSource& source = asked.source;
   for (auto _ : state) {
     if (!source.Grab()) state.SkipWithError("grab failed");
   }
 }
 
 void BmpWrite(benchmark::State& state) {
-  TestSource source = SourceFor(OptionsFor(state));
+  AskedSource asked(OptionsFor(state));
+  TestSource& source = asked.source;
   if (!source.Grab()) state.SkipWithError("grab failed");
   for (auto _ : state) {
     FreshFile file(state, "written.bmp");

@@ -5,7 +5,6 @@
 #include <linux/videodev2.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -25,11 +24,9 @@ bool CapturesVideo(const V4l2Io& io, const std::string& path) {
   int fd = io.Open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   v4l2_capability capability{};
-  int result;
-  do result = io.Ioctl(fd, VIDIOC_QUERYCAP, &capability);
-  while (result != 0 && errno == EINTR);
+  const bool answered = io.Request(fd, VIDIOC_QUERYCAP, &capability);
   io.Close(fd);
-  if (result != 0) return false;
+  if (!answered) return false;
   uint32_t caps =
       capability.capabilities & V4L2_CAP_DEVICE_CAPS ? capability.device_caps : capability.capabilities;
   return (caps & V4L2_CAP_VIDEO_CAPTURE) != 0;

@@ -10,7 +10,7 @@
 // for: a fixed placeholder picture, or a driver that ignores the request, on demand.
 class FileSource final : public FrameSource {
  public:
-  explicit FileSource(std::string path) : path_(std::move(path)) {}
+  FileSource(std::string path, std::string& failure) : FrameSource(failure), path_(std::move(path)) {}
 
   // Opens the file; a file that cannot be opened is a failed connection.
   bool Connect();

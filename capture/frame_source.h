@@ -22,6 +22,8 @@ struct FrameOrigin {
 class FrameSource {
  public:
   virtual ~FrameSource() = default;
+  FrameSource(const FrameSource&) = delete;
+  FrameSource& operator=(const FrameSource&) = delete;
 
   // Asks for a format; a source may deliver another one, and says so only through the file it writes.
   virtual void SetFormat(const BitmapInfoHeader& wanted) = 0;
@@ -37,11 +39,14 @@ class FrameSource {
   const std::string& failure() const { return failure_; }
 
  protected:
+  // failure: where the source says why an operation failed; the capture window's own, which outlives it.
+  explicit FrameSource(std::string& failure) : failure_(failure) {}
+
   bool Fail(std::string why) {
     failure_ = std::move(why);
     return false;
   }
 
  private:
-  std::string failure_;
+  std::string& failure_;
 };

@@ -22,11 +22,11 @@ struct CaptureWindow;
 // The desktop window, the capture window's parent.
 WindowHandle DesktopWindow();
 
-// Connects the system's driver `number` (1 is the first) for the window. Null with why set when it
-// is not there or cannot be used.
-std::unique_ptr<FrameSource> ConnectSystemDriver(const CaptureWindow& window, int number, std::string& why);
+// Connects the system's driver `number` (1 is the first) for the window. Null when it is not there
+// or cannot be used; the window's failure then says why. A source made here writes its own reasons
+// into the window's failure (FrameSource's constructor) for as long as it lives.
+std::unique_ptr<FrameSource> ConnectSystemDriver(CaptureWindow& window, int number);
 
 // Connects a driver the administrator named in the system's own terms (anything but "test" and
 // "file:PATH").
-std::unique_ptr<FrameSource> ConnectNamedSystemDriver(const CaptureWindow& window, const std::string& name,
-                                                      std::string& why);
+std::unique_ptr<FrameSource> ConnectNamedSystemDriver(CaptureWindow& window, const std::string& name);

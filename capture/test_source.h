@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "capture/frame_source.h"
@@ -10,6 +11,8 @@
 // is grey, so that a picture upside down or mirrored is plain to see.
 class TestSource final : public FrameSource {
  public:
+  explicit TestSource(std::string& failure) : FrameSource(failure) {}
+
   void SetFormat(const BitmapInfoHeader& wanted) override;
   bool Grab() override;
   bool SaveFrame(const char* path) override;

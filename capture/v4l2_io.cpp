@@ -4,6 +4,7 @@
 #include <libv4l2.h>
 #include <sys/mman.h>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -27,6 +28,13 @@ class LibV4l2 final : public V4l2Io {
 };
 
 }  // namespace
+
+bool V4l2Io::Request(int fd, unsigned long request, void* arg) const {
+  int result;
+  do result = Ioctl(fd, request, arg);
+  while (result != 0 && errno == EINTR);
+  return result == 0;
+}
 
 const V4l2Io& LibV4l2Io() {
   static const LibV4l2 io;

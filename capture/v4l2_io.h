@@ -20,6 +20,9 @@ class V4l2Io {
   virtual void* Mmap(size_t length, int fd, off_t offset) const = 0;  // shared, read and write
   virtual int Munmap(void* start, size_t length) const = 0;
   virtual int Poll(pollfd* fds, nfds_t count, int timeout_ms) const = 0;
+
+  // An ioctl as the source makes every one: repeated while a signal interrupts it. False with errno set.
+  bool Request(int fd, unsigned long request, void* arg) const;
 };
 
 const V4l2Io& LibV4l2Io();

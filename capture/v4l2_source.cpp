@@ -28,8 +28,10 @@ int64_t MonotonicNs() {
 // When the frame in buffer was taken: the driver's own time stamp where it is on the monotonic clock
 // and plausible, else the moment the stream started, which no frame of the stream precedes.
 int64_t FrameTakenNs(const v4l2_buffer& buffer, int64_t stream_started_ns, int64_t dequeued_ns) {
-  if ((buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) != V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC) return stream_started_ns;
-  const int64_t stamped = int64_t{buffer.timestamp.tv_sec} * 1000000000 + int64_t{buffer.timestamp.tv_usec} * 1000;
+  if ((buffer.flags & V4L2_BUF_FLAG_TIMESTAMP_MASK) != V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC)
+    return stream_started_ns;
+  const int64_t stamped =
+      int64_t{buffer.timestamp.tv_sec} * 1000000000 + int64_t{buffer.timestamp.tv_usec} * 1000;
   return stamped >= stream_started_ns && stamped <= dequeued_ns ? stamped : stream_started_ns;
 }
 
@@ -66,13 +68,13 @@ class StreamBuffers {
   StreamBuffers(const V4l2Io& io, int fd) : io_(io), fd_(fd) {}
   ~StreamBuffers() {
     v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (streaming_) io_.Ioctl(fd_, VIDIOC_STREAMOFF, &type);
+    if (streaming_) io_.Request(fd_, VIDIOC_STREAMOFF, &type);
     for (const Mapping& mapping : mappings_) io_.Munmap(mapping.start, mapping.length);
     if (requested_) {
       v4l2_requestbuffers none{};
       none.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
       none.memory = V4L2_MEMORY_MMAP;
-      io_.Ioctl(fd_, VIDIOC_REQBUFS, &none);
+      io_.Request(fd_, VIDIOC_REQBUFS, &none);
     }
   }
   StreamBuffers(const StreamBuffers&) = delete;
@@ -84,7 +86,7 @@ class StreamBuffers {
     request.count = kBufferCount;
     request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     request.memory = V4L2_MEMORY_MMAP;
-    if (io_.Ioctl(fd_, VIDIOC_REQBUFS, &request) != 0) return "VIDIOC_REQBUFS";
+    if (!io_.Request(fd_, VIDIOC_REQBUFS, &request)) return "VIDIOC_REQBUFS";
     requested_ = true;
     if (request.count == 0) {
       errno = ENOMEM;
@@ -92,14 +94,14 @@ class StreamBuffers {
     }
     for (unsigned index = 0; index < request.count; ++index) {
       v4l2_buffer buffer = Describe(index);
-      if (io_.Ioctl(fd_, VIDIOC_QUERYBUF, &buffer) != 0) return "VIDIOC_QUERYBUF";
+      if (!io_.Request(fd_, VIDIOC_QUERYBUF, &buffer)) return "VIDIOC_QUERYBUF";
       void* start = io_.Mmap(buffer.length, fd_, buffer.m.offset);
       if (start == MAP_FAILED) return "mmap";
       mappings_.push_back({start, buffer.length});
-      if (io_.Ioctl(fd_, VIDIOC_QBUF, &buffer) != 0) return "VIDIOC_QBUF";
+      if (!io_.Request(fd_, VIDIOC_QBUF, &buffer)) return "VIDIOC_QBUF";
     }
     v4l2_buf_type type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (io_.Ioctl(fd_, VIDIOC_STREAMON, &type) != 0) return "VIDIOC_STREAMON";
+    if (!io_.Request(fd_, VIDIOC_STREAMON, &type)) return "VIDIOC_STREAMON";
     streaming_ = true;
     return nullptr;
   }
@@ -134,8 +136,9 @@ class StreamBuffers {
 }  // namespace
 
 V4l2Source::V4l2Source(const V4l2Io& io, std::string path, V4l2Timeouts timeouts, int warm_up_frames,
-                       GiveWay give_way)
-    : io_(io),
+                       std::string& failure, GiveWay give_way)
+    : FrameSource(failure),
+      io_(io),
       path_(std::move(path)),
       timeouts_(timeouts),
       warm_up_frames_(std::max(warm_up_frames, 0)),
@@ -143,13 +146,6 @@ V4l2Source::V4l2Source(const V4l2Io& io, std::string path, V4l2Timeouts timeouts
 
 V4l2Source::~V4l2Source() {
   if (fd_ >= 0) io_.Close(fd_);  // also gives up the lock
-}
-
-bool V4l2Source::Io(unsigned long request, void* arg) const {
-  int result;
-  do result = io_.Ioctl(fd_, request, arg);
-  while (result != 0 && errno == EINTR);
-  return result == 0;
 }
 
 bool V4l2Source::FailWithErrno(const std::string& what) {
@@ -162,7 +158,7 @@ bool V4l2Source::Connect() {
   if (fd_ < 0) return Fail(path_ + ": cannot open: " + std::strerror(errno));
   if (!LockDevice()) return false;
   v4l2_capability capability{};
-  if (!Io(VIDIOC_QUERYCAP, &capability)) return FailWithErrno("not a V4L2 device");
+  if (!io_.Request(fd_, VIDIOC_QUERYCAP, &capability)) return FailWithErrno("not a V4L2 device");
   uint32_t caps =
       capability.capabilities & V4L2_CAP_DEVICE_CAPS ? capability.device_caps : capability.capabilities;
   if (!(caps & V4L2_CAP_VIDEO_CAPTURE)) return Fail(path_ + ": cannot capture video");
@@ -189,7 +185,7 @@ bool V4l2Source::LockDevice() {
 bool V4l2Source::OffersNatively(uint32_t pixel_format) const {
   v4l2_fmtdesc description{};
   description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  for (description.index = 0; Io(VIDIOC_ENUM_FMT, &description); ++description.index) {
+  for (description.index = 0; io_.Request(fd_, VIDIOC_ENUM_FMT, &description); ++description.index) {
     if (description.pixelformat == pixel_format && !(description.flags & V4L2_FMT_FLAG_EMULATED)) return true;
   }
   return false;
@@ -204,21 +200,22 @@ void V4l2Source::SetFormat(const BitmapInfoHeader& wanted) {
   request.fmt.pix.pixelformat = native_555 ? V4L2_PIX_FMT_RGB555 : V4L2_PIX_FMT_BGR24;
   request.fmt.pix.field = V4L2_FIELD_NONE;
   // Refused or adjusted: what counts is what the device reports next.
-  format_refused_busy_ = !Io(VIDIOC_S_FMT, &request) && errno == EBUSY;
+  format_refused_busy_ = !io_.Request(fd_, VIDIOC_S_FMT, &request) && errno == EBUSY;
   if (ReadFormat() && !format_refused_busy_) AskFastestFrameRate();
 }
 
 bool V4l2Source::ReadFormat() {
   format_ = {};
   format_.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  format_known_ = Io(VIDIOC_G_FMT, &format_);
+  format_known_ = io_.Request(fd_, VIDIOC_G_FMT, &format_);
   return format_known_;
 }
 
 void V4l2Source::AskFastestFrameRate() {
   v4l2_streamparm parameters{};
   parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-  if (!Io(VIDIOC_G_PARM, &parameters) || !(parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME))
+  if (!io_.Request(fd_, VIDIOC_G_PARM, &parameters) ||
+      !(parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME))
     return;
   v4l2_fract& current = parameters.parm.capture.timeperframe;
   auto faster = [](const v4l2_fract& a, const v4l2_fract& b) {
@@ -231,7 +228,7 @@ void V4l2Source::AskFastestFrameRate() {
   interval.pixel_format = format_.fmt.pix.pixelformat;
   interval.width = format_.fmt.pix.width;
   interval.height = format_.fmt.pix.height;
-  for (bool first = true; interval.index < 64 && Io(VIDIOC_ENUM_FRAMEINTERVALS, &interval);
+  for (bool first = true; interval.index < 64 && io_.Request(fd_, VIDIOC_ENUM_FRAMEINTERVALS, &interval);
        ++interval.index) {
     const v4l2_fract offered =
         interval.type == V4L2_FRMIVAL_TYPE_DISCRETE ? interval.discrete : interval.stepwise.min;
@@ -242,7 +239,7 @@ void V4l2Source::AskFastestFrameRate() {
   }
   if (current.denominator != 0 && current.numerator != 0 && !faster(fastest, current)) return;
   current = fastest;
-  Io(VIDIOC_S_PARM, &parameters);  // a refusal leaves the rate as it was, which still works
+  io_.Request(fd_, VIDIOC_S_PARM, &parameters);  // a refusal leaves the rate as it was, which still works
 }
 
 bool V4l2Source::Grab() {
@@ -276,7 +273,7 @@ bool V4l2Source::Grab() {
     if (ready <= 0) continue;
 
     v4l2_buffer buffer = StreamBuffers::Describe(0);
-    if (!Io(VIDIOC_DQBUF, &buffer)) {
+    if (!io_.Request(fd_, VIDIOC_DQBUF, &buffer)) {
       if (errno != EAGAIN) return FailWithErrno("VIDIOC_DQBUF");
       if (wait.revents & (POLLERR | POLLHUP | POLLNVAL))
         return Fail(path_ + ": the device reports a stream error");
@@ -297,7 +294,7 @@ bool V4l2Source::Grab() {
       --warm_up_left;
       deadline = Clock::now() + std::chrono::milliseconds(timeouts_.frame_ms);
     }
-    if (!Io(VIDIOC_QBUF, &buffer)) return FailWithErrno("VIDIOC_QBUF");
+    if (!io_.Request(fd_, VIDIOC_QBUF, &buffer)) return FailWithErrno("VIDIOC_QBUF");
   }
 }
 

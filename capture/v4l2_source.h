@@ -13,11 +13,10 @@
 // simultaneous requests take turns on it instead of failing; the stream runs only inside Grab.
 class V4l2Source final : public FrameSource {
  public:
+  // warm_up_frames: thrown away after the stream starts, while the camera settles.
   V4l2Source(const V4l2Io& io, std::string path, V4l2Timeouts timeouts, int warm_up_frames,
-             GiveWay give_way = nullptr);
+             std::string& failure, GiveWay give_way = nullptr);
   ~V4l2Source() override;
-  V4l2Source(const V4l2Source&) = delete;
-  V4l2Source& operator=(const V4l2Source&) = delete;
 
   // Opens and locks the device and checks that it can stream video frames.
   bool Connect();
@@ -28,15 +27,11 @@ class V4l2Source final : public FrameSource {
   bool SaveFrame(const char* path) override;
   std::optional<FrameOrigin> origin() const override;
 
-  // The format the device delivers, as it reported it back.
-  const v4l2_pix_format& delivered() const { return format_.fmt.pix; }
-
  private:
   bool ReadFormat();
   bool LockDevice();
   void AskFastestFrameRate();
   bool OffersNatively(uint32_t pixel_format) const;
-  bool Io(unsigned long request, void* arg) const;
   bool FailWithErrno(const std::string& what);
 
   const V4l2Io& io_;

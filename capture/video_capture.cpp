@@ -1,6 +1,5 @@
 #include "capture/video_capture.h"
 
-#include <cstring>
 #include <string_view>
 
 #include "capture/file_source.h"
@@ -13,71 +12,55 @@ bool Fail(CaptureWindow& window, std::string why) {
   return false;
 }
 
-std::unique_ptr<FrameSource> ConnectNamed(const CaptureWindow& window, const std::string& name,
-                                          std::string& why) {
-  if (name == "test") return std::make_unique<TestSource>();
+std::unique_ptr<FrameSource> ConnectNamed(CaptureWindow& window, const std::string& name) {
+  if (name == "test") return std::make_unique<TestSource>(window.failure);
   constexpr std::string_view kFilePrefix = "file:";
   if (name.starts_with(kFilePrefix)) {
-    auto source = std::make_unique<FileSource>(name.substr(kFilePrefix.size()));
+    auto source = std::make_unique<FileSource>(name.substr(kFilePrefix.size()), window.failure);
     if (source->Connect()) return source;
-    why = source->failure();
-    return nullptr;
+    return nullptr;  // the source said why
   }
-  return ConnectNamedSystemDriver(window, name, why);
+  return ConnectNamedSystemDriver(window, name);
 }
 
 }  // namespace
 
-std::unique_ptr<CaptureWindow> CreateCaptureWindow(const char* name, uint32_t style, int x, int y, int width,
-                                                   int height, WindowHandle parent, int id,
-                                                   CaptureDrivers drivers) {
+std::unique_ptr<CaptureWindow> CreateCaptureWindow(const char* /*name*/, uint32_t /*style*/, int /*x*/,
+                                                   int /*y*/, int width, int height, WindowHandle parent,
+                                                   int /*id*/, CaptureDrivers drivers) {
   if (width <= 0 || height <= 0 || parent == 0) return nullptr;
-  auto window = std::make_unique<CaptureWindow>();
-  window->name = name;
-  window->style = style;
-  window->x = x;
-  window->y = y;
-  window->width = width;
-  window->height = height;
-  window->parent = parent;
-  window->id = id;
-  window->drivers = std::move(drivers);
-  return window;
+  return std::make_unique<CaptureWindow>(std::move(drivers));
 }
 
 bool CapDriverConnect(CaptureWindow& window, int driver_index) {
   if (window.driver) return Fail(window, "a driver is already connected");
   const CaptureDrivers& drivers = window.drivers;
-  std::string why;
   if (driver_index == 0) {
-    window.driver = std::make_unique<TestSource>();
+    window.driver = std::make_unique<TestSource>(window.failure);
   } else if (driver_index == 1 && drivers.driver_1) {
-    window.driver = ConnectNamed(window, *drivers.driver_1, why);
+    window.driver = ConnectNamed(window, *drivers.driver_1);
   } else if (driver_index > 0) {
-    window.driver = ConnectSystemDriver(window, driver_index, why);
+    window.driver = ConnectSystemDriver(window, driver_index);
   } else {
-    why = "no capture driver " + std::to_string(driver_index);
+    return Fail(window, "no capture driver " + std::to_string(driver_index));
   }
-  return window.driver != nullptr || Fail(window, why);
+  return window.driver != nullptr;
 }
 
-bool CapSetVideoFormat(CaptureWindow& window, const void* format, size_t size) {
+bool CapSetVideoFormat(CaptureWindow& window, const BitmapInfoHeader& format) {
   if (!window.driver) return Fail(window, "no driver connected");
-  if (format == nullptr || size < sizeof(BitmapInfoHeader)) return Fail(window, "not a bitmap info header");
-  BitmapInfoHeader wanted;
-  std::memcpy(&wanted, format, sizeof wanted);
-  window.driver->SetFormat(wanted);
+  window.driver->SetFormat(format);
   return true;
 }
 
 bool CapGrabFrame(CaptureWindow& window) {
   if (!window.driver) return Fail(window, "no driver connected");
-  return window.driver->Grab() || Fail(window, window.driver->failure());
+  return window.driver->Grab();
 }
 
 bool CapFileSaveDib(CaptureWindow& window, const char* path) {
   if (!window.driver) return Fail(window, "no driver connected");
-  return window.driver->SaveFrame(path) || Fail(window, window.driver->failure());
+  return window.driver->SaveFrame(path);
 }
 
 bool CapDriverDisconnect(CaptureWindow& window) {

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
+#include "capture/bitmap_info_header.h"
 #include "capture/frame_source.h"
 #include "capture/system_drivers.h"
 
@@ -27,28 +27,25 @@ struct CaptureDrivers : SystemDrivers {
   GiveWay give_way;  // for a camera that another run holds; none: wait for it
 };
 
+// A capture window: the drivers it can reach, the one connected, and why the last operation failed.
+// The connected driver writes its reasons into failure itself, so that there is one account of them.
 struct CaptureWindow {
-  std::string name;
-  uint32_t style = 0;
-  int x = 0;
-  int y = 0;
-  int width = 0;
-  int height = 0;
-  WindowHandle parent = 0;
-  int id = 0;
+  explicit CaptureWindow(CaptureDrivers from) : drivers(std::move(from)) {}
+  CaptureWindow(const CaptureWindow&) = delete;
+  CaptureWindow& operator=(const CaptureWindow&) = delete;
+
   CaptureDrivers drivers;
-  std::unique_ptr<FrameSource> driver;  // the connected driver, if any
-  std::string failure;                  // why the last operation failed
+  std::string failure;
+  std::unique_ptr<FrameSource> driver;  // declared last: it refers to failure while it lives
 };
 
-// Null for a window that cannot be made (no size).
+// Null for a window that cannot be made (no size, no parent).
 std::unique_ptr<CaptureWindow> CreateCaptureWindow(const char* name, uint32_t style, int x, int y, int width,
                                                    int height, WindowHandle parent, int id,
                                                    CaptureDrivers drivers);
 
 bool CapDriverConnect(CaptureWindow& window, int driver_index);
-// format points at a bitmap info header of size bytes.
-bool CapSetVideoFormat(CaptureWindow& window, const void* format, size_t size);
+bool CapSetVideoFormat(CaptureWindow& window, const BitmapInfoHeader& format);
 bool CapGrabFrame(CaptureWindow& window);
 bool CapFileSaveDib(CaptureWindow& window, const char* path);
 bool CapDriverDisconnect(CaptureWindow& window);

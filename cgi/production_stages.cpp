@@ -2,6 +2,11 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <optional>
+
+#include "base/platform.h"
+#include "capture/bitmap_info_header.h"
 #include "cgi/cgi_response.h"
 #include "imaging/bmp_reader.h"
 #include "imaging/jpeg_encoder.h"
@@ -9,8 +14,12 @@
 
 namespace {
 
-CaptureDrivers DriversFrom(const Settings& settings, GiveWay give_way) {
+constexpr const char kWindowName[] = "My Own Capture Window";
+constexpr int kCameraDriver = 1;
+
+CaptureDrivers DriversFrom(const Settings& settings, SystemDrivers system, GiveWay give_way) {
   CaptureDrivers drivers;
+  static_cast<SystemDrivers&>(drivers) = std::move(system);
   drivers.driver_1 = settings.device;
   drivers.warm_up_frames = settings.skip_frames;
   if (settings.share) drivers.give_way = std::move(give_way);
@@ -19,17 +28,29 @@ CaptureDrivers DriversFrom(const Settings& settings, GiveWay give_way) {
 
 }  // namespace
 
-ProductionStages::ProductionStages(const Settings& settings, int64_t started)
+ProductionStages::ProductionStages(const Settings& settings, int64_t started, SystemDrivers system)
     : fonts_{settings.font, settings.bold_font},
+      verbose_(settings.verbose),
       share_(settings.share),
       started_(started),
       share_folder_(DefaultShareFolder(settings.temporary_folder), settings.verbose),
-      grab_(DriversFrom(settings, [this](const std::string& device) { return GiveWay(device); }),
-            settings.verbose) {}
+      drivers_(DriversFrom(settings, std::move(system),
+                           [this](const std::string& device) { return GiveWay(device); })) {}
+
+bool ProductionStages::Quietly(bool result) const {
+  // A window without a failure gave way to another run's picture: nothing went wrong.
+  if (!result && verbose_ && !(window_ && window_->failure.empty())) {
+    const char* why = window_ ? window_->failure.c_str() : "no capture window";
+    std::fprintf(stderr, "stillcam: %s\n", why);
+  }
+  return result;
+}
 
 bool ProductionStages::OpenCapture(const SnapshotOptions& options) {
   options_ = options;
-  return grab_.Open(options.frame_width, options.frame_height);
+  window_ = CreateCaptureWindow(kWindowName, kCaptureWindowStyle, 0, 0, options.frame_width,
+                                options.frame_height, DesktopWindow(), kCaptureWindowId, drivers_);
+  return Quietly(window_ && CapDriverConnect(*window_, kCameraDriver));
 }
 
 bool ProductionStages::GiveWay(const std::string& device) {
@@ -38,10 +59,12 @@ bool ProductionStages::GiveWay(const std::string& device) {
 }
 
 bool ProductionStages::TakeFrame(const SnapshotOptions& options, const char* frame_path) {
-  return grab_.TakeFrame(options.frame_width, options.frame_height, frame_path);
+  // Whatever the answer to the format: the frame file tells what the driver delivered.
+  CapSetVideoFormat(*window_, RequestedFrameFormat(options.frame_width, options.frame_height));
+  return Quietly(CapGrabFrame(*window_) && CapFileSaveDib(*window_, frame_path));
 }
 
-void ProductionStages::CloseCapture() { grab_.Close(); }
+void ProductionStages::CloseCapture() noexcept { CapDriverDisconnect(*window_); }
 
 FrameBitmap ProductionStages::LoadFrame(const char* frame_path) { return LoadFrameBitmap(frame_path); }
 
@@ -50,7 +73,7 @@ void ProductionStages::DrawCaption(FrameBitmap& frame, const SnapshotOptions& op
 }
 
 void ProductionStages::EncodePicture(FrameBitmap&& frame, const char* picture_path) {
-  FrameBitmap owned = std::move(frame);
+  FrameBitmap owned = std::move(frame);  // released as soon as the picture file is written
   EncodeJpegFile(owned, picture_path);
 }
 
@@ -59,11 +82,14 @@ void ProductionStages::WriteResponse(const char* picture_path) {
 }
 
 void ProductionStages::SharePicture(const char* picture_path) {
-  const std::optional<FrameOrigin> origin = grab_.origin();
-  if (!share_ || !origin) return;  // only a camera is waited for
+  // Only a camera is waited for, and only a connected one took the frame.
+  const std::optional<FrameOrigin> origin =
+      window_ && window_->driver ? window_->driver->origin() : std::nullopt;
+  if (!share_ || !origin) return;
   UniqueFd picture(OpenForReading(picture_path, true));
   if (picture.valid())
-    share_folder_.Publish(ShareKey(origin->device, options_, fonts_.regular, fonts_.bold), origin->taken_ns, picture.get());
+    share_folder_.Publish(ShareKey(origin->device, options_, fonts_.regular, fonts_.bold), origin->taken_ns,
+                          picture.get());
 }
 
 bool ProductionStages::WriteSharedResponse() {

@@ -41,13 +41,12 @@ class V4l2SourceTest : public testing::Test {
 
   // Connects, asks for width x height, grabs and saves; the source is gone afterwards.
   bool TakeFrame(int32_t width, int32_t height, int warm_up = 0, V4l2Timeouts waits = kShortWaits) {
-    V4l2Source source(camera_, node_, waits, warm_up);
+    V4l2Source source(camera_, node_, waits, warm_up, failure_);
     bool taken = source.Connect();
     if (taken) {
       source.SetFormat(Request(width, height));
       taken = source.Grab() && source.SaveFrame(frame_path_.c_str());
     }
-    failure_ = source.failure();
     return taken;
   }
 
@@ -179,7 +178,7 @@ TEST_F(V4l2SourceTest, AsksForTheFastestFrameRateOffered) {
     camera.intervals = c.discrete;
     camera.stepwise_min = c.stepwise_min;
     camera.rate = c.current;
-    V4l2Source source(camera, node_, kShortWaits, 0);
+    V4l2Source source(camera, node_, kShortWaits, 0, failure_);
     ASSERT_TRUE(source.Connect()) << source.failure();
     source.SetFormat(Request(320, 240));
     EXPECT_EQ(camera.rate_set, c.expect_set);
@@ -253,11 +252,11 @@ TEST_F(V4l2SourceTest, ConnectRefusesWhatCannotStreamVideo) {
   };
   for (const auto& c : cases) {
     camera_.device_caps = c.caps;
-    V4l2Source source(camera_, node_, kShortWaits, 0);
+    V4l2Source source(camera_, node_, kShortWaits, 0, failure_);
     EXPECT_FALSE(source.Connect());
     EXPECT_NE(source.failure().find(c.says), std::string::npos) << source.failure();
   }
-  V4l2Source missing(camera_, folder_.path() + "/video7", kShortWaits, 0);
+  V4l2Source missing(camera_, folder_.path() + "/video7", kShortWaits, 0, failure_);
   EXPECT_FALSE(missing.Connect());
   EXPECT_NE(missing.failure().find("No such file"), std::string::npos) << missing.failure();
 }
@@ -303,14 +302,14 @@ class LockHolder {
 
 TEST_F(V4l2SourceTest, ARequestWaitsForTheOneInProgress) {
   LockHolder holder(node_, 150);
-  V4l2Source source(camera_, node_, V4l2Timeouts{200, 5000}, 0);
+  V4l2Source source(camera_, node_, V4l2Timeouts{200, 5000}, 0, failure_);
   ASSERT_TRUE(source.Connect()) << source.failure();
   EXPECT_TRUE(holder.LettingGo()) << "connected while another process held the device";
 }
 
 TEST_F(V4l2SourceTest, ARequestThatWaitsTooLongIsAFailedConnection) {
   LockHolder holder(node_, 10000);
-  V4l2Source source(camera_, node_, V4l2Timeouts{200, 100}, 0);
+  V4l2Source source(camera_, node_, V4l2Timeouts{200, 100}, 0, failure_);
   EXPECT_FALSE(source.Connect());
   EXPECT_NE(source.failure().find("in use by another request"), std::string::npos) << source.failure();
   EXPECT_FALSE(holder.LettingGo());
@@ -319,7 +318,7 @@ TEST_F(V4l2SourceTest, ARequestThatWaitsTooLongIsAFailedConnection) {
 TEST_F(V4l2SourceTest, AWaitingRequestAsksWhetherToGiveWayAndStopsWaitingWhenTold) {
   LockHolder holder(node_, 10000);
   std::vector<std::string> asked;
-  V4l2Source source(camera_, node_, V4l2Timeouts{200, 5000}, 0, [&](const std::string& device) {
+  V4l2Source source(camera_, node_, V4l2Timeouts{200, 5000}, 0, failure_, [&](const std::string& device) {
     asked.push_back(device);
     return asked.size() == 3;
   });
@@ -335,7 +334,7 @@ TEST_F(V4l2SourceTest, AFreeDeviceIsTakenWithoutAskingAndTheFrameSaysWhereAndWhe
   camera_.script = {{FakeCamera::Step::kFrame, 1}};
   timespec before{}, after{};
   clock_gettime(CLOCK_MONOTONIC, &before);
-  V4l2Source source(camera_, node_, kShortWaits, 0, [&](const std::string&) { return asked = true; });
+  V4l2Source source(camera_, node_, kShortWaits, 0, failure_, [&](const std::string&) { return asked = true; });
   ASSERT_TRUE(source.Connect()) << source.failure();
   EXPECT_EQ(source.origin(), std::nullopt) << "no frame yet";
   source.SetFormat(Request(160, 120));
@@ -351,12 +350,12 @@ TEST_F(V4l2SourceTest, AFreeDeviceIsTakenWithoutAskingAndTheFrameSaysWhereAndWhe
 
 TEST_F(V4l2SourceTest, DisconnectLetsTheNextRequestIn) {
   {
-    V4l2Source first(camera_, node_, kShortWaits, 0);
+    V4l2Source first(camera_, node_, kShortWaits, 0, failure_);
     ASSERT_TRUE(first.Connect());
-    V4l2Source second(camera_, node_, V4l2Timeouts{200, 50}, 0);
+    V4l2Source second(camera_, node_, V4l2Timeouts{200, 50}, 0, failure_);
     EXPECT_FALSE(second.Connect());
   }
-  V4l2Source third(camera_, node_, V4l2Timeouts{200, 50}, 0);
+  V4l2Source third(camera_, node_, V4l2Timeouts{200, 50}, 0, failure_);
   EXPECT_TRUE(third.Connect()) << third.failure();
 }
 

@@ -1,4 +1,4 @@
-// The capture binding and the frame grab: driver numbering, what stands at index 1, and the
+// The capture binding and the capture stage on top of it: driver numbering, what stands at index 1, and the
 // sequence connect / format / grab / save / disconnect.
 #include "capture/video_capture.h"
 
@@ -6,9 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "capture/bitmap_info_header.h"
 #include "capture/driver_list.h"
-#include "capture/frame_grab.h"
 #include "capture/v4l2_source.h"
+#include "cgi/production_stages.h"
 #include "imaging/bmp_reader.h"
 #include "tests/capture/fake_camera.h"
 #include "tests/support/process_runner.h"
@@ -33,6 +34,17 @@ class DeviceFolder : public testing::Test {
     drivers.warm_up_frames = 0;
     drivers.timeouts = {200, 200};
     return drivers;
+  }
+
+  // The run's stages over this folder's devices, as settings would make them.
+  std::unique_ptr<ProductionStages> Stages(std::optional<std::string> device, bool verbose) {
+    Settings settings;
+    settings.device = std::move(device);
+    settings.skip_frames = 0;
+    settings.verbose = verbose;
+    settings.share = false;
+    settings.temporary_folder = tmp_.path();
+    return std::make_unique<ProductionStages>(settings, 0, Drivers());
   }
 
   std::unique_ptr<CaptureWindow> Window(CaptureDrivers drivers) {
@@ -82,11 +94,11 @@ TEST_F(DeviceFolder, DriverOneIsTheFirstCameraAndTwoTheSecond) {
 
 TEST_F(DeviceFolder, OnlyTheTestSourceMeansNoConnection) {
   AddNode("video0", V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING);
-  FrameGrab grab(Drivers(), false);
-  EXPECT_FALSE(grab.Open(160, 120));
-  ASSERT_NE(grab.window(), nullptr);
-  EXPECT_EQ(grab.window()->driver, nullptr);
-  EXPECT_NE(grab.window()->failure.find("no camera"), std::string::npos) << grab.window()->failure;
+  auto stages = Stages(std::nullopt, true);
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(stages->OpenCapture(SnapshotOptions{}));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "stillcam: no camera: no video capture device in " + dev_.path() + "\n");
   EXPECT_EQ(camera_.open_fds, 0);
 
   // Driver 0 itself is always there.
@@ -127,48 +139,54 @@ TEST_F(DeviceFolder, WhatTheAdministratorPutsAtIndexOne) {
 TEST_F(DeviceFolder, AFileSourceDeliversItsBytesUnchangedWhateverWasAsked) {
   std::string bytes = "not even a picture\0\xff\x01 but delivered as it is";
   WriteFileBytes(tmp_.path() + "/fixed", bytes);
-  CaptureDrivers drivers = Drivers();
-  drivers.driver_1 = "file:" + tmp_.path() + "/fixed";
-  FrameGrab grab(std::move(drivers), false);
-  ASSERT_TRUE(grab.Open(640, 480));
+  auto stages = Stages("file:" + tmp_.path() + "/fixed", false);
+  const SnapshotOptions large{640, 480, false, false};
+  ASSERT_TRUE(stages->OpenCapture(large));
   std::string frame_path = tmp_.path() + "/frame.bmp";
   WriteFileBytes(frame_path, std::string(5000, 'o'));  // an earlier run's frame
-  ASSERT_TRUE(grab.TakeFrame(640, 480, frame_path.c_str()));
+  ASSERT_TRUE(stages->TakeFrame(large, frame_path.c_str()));
   EXPECT_EQ(ReadFileBytes(frame_path), bytes);
-  grab.Close();
+  stages->CloseCapture();
 }
 
-TEST_F(DeviceFolder, TheFrameGrabAsksForExactlyTheRequestedFrame) {
-  CaptureDrivers drivers = Drivers();
-  drivers.driver_1 = "test";
-  FrameGrab grab(std::move(drivers), false);
-  ASSERT_TRUE(grab.Open(320, 240));
-  const CaptureWindow& window = *grab.window();
-  EXPECT_EQ(window.name, "My Own Capture Window");
-  EXPECT_EQ(window.style, 0x50000000u);
-  EXPECT_EQ(window.width, 320);
-  EXPECT_EQ(window.height, 240);
-  EXPECT_EQ(window.parent, kDesktopWindow);
-  EXPECT_EQ(window.id, 126);
-
+TEST_F(DeviceFolder, TheCaptureAsksForExactlyTheRequestedFrame) {
+  auto stages = Stages("test", false);
+  const SnapshotOptions medium{320, 240, false, false};
+  ASSERT_TRUE(stages->OpenCapture(medium));
   std::string frame_path = tmp_.path() + "/frame.bmp";
-  ASSERT_TRUE(grab.TakeFrame(320, 240, frame_path.c_str()));
+  ASSERT_TRUE(stages->TakeFrame(medium, frame_path.c_str()));
   FrameBitmap frame = LoadFrameBitmap(frame_path.c_str());
   EXPECT_EQ(frame.width, 320);
   EXPECT_EQ(frame.height, 240);
   EXPECT_EQ(frame.bits_per_pixel, 16);
-  grab.Close();
-  EXPECT_EQ(grab.window()->driver, nullptr);
+  stages->CloseCapture();
+}
+
+TEST_F(DeviceFolder, AWindowNeedsASizeAndAParent) {
+  EXPECT_EQ(CreateCaptureWindow("w", kCaptureWindowStyle, 0, 0, 0, 120, kDesktopWindow, 1, Drivers()),
+            nullptr);
+  EXPECT_EQ(CreateCaptureWindow("w", kCaptureWindowStyle, 0, 0, 160, -1, kDesktopWindow, 1, Drivers()),
+            nullptr);
+  EXPECT_EQ(CreateCaptureWindow("w", kCaptureWindowStyle, 0, 0, 160, 120, 0, 1, Drivers()), nullptr);
+  auto window = Window(Drivers());
+  ASSERT_NE(window, nullptr);
+  // Every operation but the connect needs a connected driver.
+  EXPECT_FALSE(CapSetVideoFormat(*window, RequestedFrameFormat(160, 120)));
+  EXPECT_FALSE(CapGrabFrame(*window));
+  EXPECT_FALSE(CapDriverDisconnect(*window));
+  EXPECT_EQ(window->failure, "no driver connected");
 }
 
 TEST_F(DeviceFolder, AFailedSaveIsAFailedTakeAndTheDeviceIsStillReleased) {
   AddNode("video0", kCapture);
   camera_.script = {{FakeCamera::Step::kFrame, 0}};
-  FrameGrab grab(Drivers(), false);
-  ASSERT_TRUE(grab.Open(160, 120));
-  EXPECT_FALSE(grab.TakeFrame(160, 120, (tmp_.path() + "/no/such/folder/frame.bmp").c_str()));
-  EXPECT_NE(grab.window()->failure.find("frame file"), std::string::npos) << grab.window()->failure;
-  grab.Close();
+  auto stages = Stages(std::nullopt, true);
+  ASSERT_TRUE(stages->OpenCapture(SnapshotOptions{}));
+  testing::internal::CaptureStderr();
+  EXPECT_FALSE(stages->TakeFrame(SnapshotOptions{}, (tmp_.path() + "/no/such/folder/frame.bmp").c_str()));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "stillcam: cannot write the frame file: No such file or directory\n");
+  stages->CloseCapture();
   EXPECT_EQ(camera_.open_fds, 0);
   EXPECT_EQ(camera_.mapped, 0);
 }

@@ -1,10 +1,10 @@
 #include "cgi/snapshot_run.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,14 +16,18 @@ namespace {
 // kShared: the connection gives way to another run's picture; kSharedResponse: and sending it fails.
 enum class Step { kNone, kOpen, kTake, kLoad, kCaption, kEncode, kResponse, kShared, kSharedResponse };
 
+// How the failing step fails: its usual way (false from the capture, std::runtime_error later), out of
+// memory, or with something that is no std::exception at all.
+enum class Fault { kUsual, kOutOfMemory, kForeign };
+
 // Stand-in stages that record what the run asked of them and fail at one chosen step.
 class ScriptedStages : public SnapshotStages {
  public:
-  explicit ScriptedStages(Step failing) : failing_(failing) {}
+  explicit ScriptedStages(Step failing, Fault fault = Fault::kUsual) : failing_(failing), fault_(fault) {}
 
   bool OpenCapture(const SnapshotOptions&) override {
     events.push_back("open");
-    return failing_ != Step::kOpen && failing_ != Step::kShared && failing_ != Step::kSharedResponse;
+    return Passes(Step::kOpen) && failing_ != Step::kShared && failing_ != Step::kSharedResponse;
   }
   bool TakeFrame(const SnapshotOptions&, const char* path) override {
     events.push_back("take");
@@ -31,27 +35,27 @@ class ScriptedStages : public SnapshotStages {
     struct stat info {};
     frame_mode = stat(path, &info) == 0 ? (info.st_mode & 07777) : 0;
     WriteFileBytes(path, "BM frame");
-    return failing_ != Step::kTake;
+    return Passes(Step::kTake);
   }
-  void CloseCapture() override { events.push_back("close"); }
+  void CloseCapture() noexcept override { events.push_back("close"); }
   FrameBitmap LoadFrame(const char*) override {
     events.push_back("load");
-    if (failing_ == Step::kLoad) throw std::runtime_error("not a BMP file");
+    Passes(Step::kLoad, "not a BMP file");
     return FrameBitmap{};
   }
   void DrawCaption(FrameBitmap&, const SnapshotOptions&) override {
     events.push_back("caption");
-    if (failing_ == Step::kCaption) throw std::runtime_error("no font");
+    Passes(Step::kCaption, "no font");
   }
   void EncodePicture(FrameBitmap&&, const char* path) override {
     events.push_back("encode");
     picture_path = path;
     WriteFileBytes(path, "jpeg");
-    if (failing_ == Step::kEncode) throw std::runtime_error("JPEG error #42");
+    Passes(Step::kEncode, "JPEG error #42");
   }
   void WriteResponse(const char*) override {
     events.push_back("response");
-    if (failing_ == Step::kResponse) throw std::runtime_error("Broken pipe");
+    Passes(Step::kResponse, "Broken pipe");
   }
   void SharePicture(const char* path) override {
     events.push_back("share");
@@ -69,7 +73,17 @@ class ScriptedStages : public SnapshotStages {
   unsigned frame_mode = 0;
 
  private:
+  // False or a throw at the failing step; the usual fault of a later stage is a runtime_error.
+  bool Passes(Step step, const char* usual_fault = nullptr) const {
+    if (step != failing_) return true;
+    if (fault_ == Fault::kOutOfMemory) throw std::bad_alloc();
+    if (fault_ == Fault::kForeign) throw 42;
+    if (usual_fault != nullptr) throw std::runtime_error(usual_fault);
+    return false;
+  }
+
   Step failing_;
+  Fault fault_;
 };
 
 struct BranchCase {
@@ -79,6 +93,7 @@ struct BranchCase {
   int exit_status;
   std::vector<std::string> events;
   const char* message;  // expected on stderr, empty for none
+  Fault fault = Fault::kUsual;
 };
 
 void PrintTo(const BranchCase& c, std::ostream* os) { *os << c.name; }
@@ -88,7 +103,7 @@ class RunBranches : public testing::TestWithParam<BranchCase> {};
 TEST_P(RunBranches, FollowTheSequence) {
   const BranchCase& c = GetParam();
   TempFolder tmp;
-  ScriptedStages stages(c.failing);
+  ScriptedStages stages(c.failing, c.fault);
   SnapshotOptions options;
   options.caption = c.caption;
 
@@ -105,22 +120,81 @@ TEST_P(RunBranches, FollowTheSequence) {
 INSTANTIATE_TEST_SUITE_P(
     Paths, RunBranches,
     testing::Values(
-        BranchCase{"Complete", Step::kNone, false, 0, {"open", "take", "load", "encode", "share", "response", "close"}, ""},
-        BranchCase{"CompleteWithCaption", Step::kNone, true, 0,
-                   {"open", "take", "load", "caption", "encode", "share", "response", "close"}, ""},
+        BranchCase{"Complete",
+                   Step::kNone,
+                   false,
+                   0,
+                   {"open", "take", "load", "encode", "share", "response", "close"},
+                   ""},
+        BranchCase{"CompleteWithCaption",
+                   Step::kNone,
+                   true,
+                   0,
+                   {"open", "take", "load", "caption", "encode", "share", "response", "close"},
+                   ""},
         BranchCase{"ConnectFails", Step::kOpen, true, 0, {"open", "shared response"}, ""},
         BranchCase{"AnsweredWithASharedPicture", Step::kShared, true, 0, {"open", "shared response"}, ""},
-        BranchCase{"SharedResponseFault", Step::kSharedResponse, false, 1, {"open", "shared response"},
+        BranchCase{"SharedResponseFault",
+                   Step::kSharedResponse,
+                   false,
+                   1,
+                   {"open", "shared response"},
                    "stillcam: response: Broken pipe\n"},
         BranchCase{"GrabOrSaveFails", Step::kTake, true, 0, {"open", "take", "close"}, ""},
-        BranchCase{"LoadFault", Step::kLoad, true, 1, {"open", "take", "load", "close"},
+        BranchCase{"LoadFault",
+                   Step::kLoad,
+                   true,
+                   1,
+                   {"open", "take", "load", "close"},
                    "stillcam: load frame: not a BMP file\n"},
-        BranchCase{"CaptionFault", Step::kCaption, true, 1, {"open", "take", "load", "caption", "close"},
+        BranchCase{"CaptionFault",
+                   Step::kCaption,
+                   true,
+                   1,
+                   {"open", "take", "load", "caption", "close"},
                    "stillcam: caption: no font\n"},
-        BranchCase{"EncodeFault", Step::kEncode, false, 1, {"open", "take", "load", "encode", "close"},
+        BranchCase{"EncodeFault",
+                   Step::kEncode,
+                   false,
+                   1,
+                   {"open", "take", "load", "encode", "close"},
                    "stillcam: encode picture: JPEG error #42\n"},
-        BranchCase{"ResponseFault", Step::kResponse, false, 1, {"open", "take", "load", "encode", "share", "response", "close"},
-                   "stillcam: response: Broken pipe\n"}),
+        BranchCase{"ResponseFault",
+                   Step::kResponse,
+                   false,
+                   1,
+                   {"open", "take", "load", "encode", "share", "response", "close"},
+                   "stillcam: response: Broken pipe\n"},
+        // Memory running out is a fault wherever it happens, the capture included, and so is an
+        // exception of no standard kind: reported, never silent, never an abort.
+        BranchCase{"ConnectOutOfMemory",
+                   Step::kOpen,
+                   false,
+                   1,
+                   {"open"},
+                   "stillcam: capture: std::bad_alloc\n",
+                   Fault::kOutOfMemory},
+        BranchCase{"GrabOutOfMemory",
+                   Step::kTake,
+                   false,
+                   1,
+                   {"open", "take", "close"},
+                   "stillcam: capture: std::bad_alloc\n",
+                   Fault::kOutOfMemory},
+        BranchCase{"CaptionOutOfMemory",
+                   Step::kCaption,
+                   true,
+                   1,
+                   {"open", "take", "load", "caption", "close"},
+                   "stillcam: caption: std::bad_alloc\n",
+                   Fault::kOutOfMemory},
+        BranchCase{"ForeignThrowInEncoder",
+                   Step::kEncode,
+                   false,
+                   1,
+                   {"open", "take", "load", "encode", "close"},
+                   "stillcam: encode picture: unknown fault\n",
+                   Fault::kForeign}),
     [](const testing::TestParamInfo<BranchCase>& param) { return param.param.name; });
 
 TEST(RunFiles, AreOwnExclusiveFilesInTheTemporaryFolder) {
