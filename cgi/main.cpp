@@ -2,6 +2,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,15 @@ int main() {
   std::setlocale(LC_TIME, "");
   LoadTimeZone();
   RemoveRunFilesOnTermination();
-  std::vector<std::string> warnings;
-  const Settings settings = ReadSettings(std::getenv, warnings);
-  for (const std::string& warning : warnings) std::fprintf(stderr, "stillcam: %s\n", warning.c_str());
-  ProductionStages stages(settings, started);
-  return RunSnapshot(ReadOptions(), stages, settings.temporary_folder.c_str());
+  try {
+    std::vector<std::string> warnings;
+    const Settings settings = ReadSettings(std::getenv, warnings);
+    for (const std::string& warning : warnings) std::fprintf(stderr, "stillcam: %s\n", warning.c_str());
+    ProductionStages stages(settings, started);
+    return RunSnapshot(ReadOptions(), stages, settings.temporary_folder.c_str());
+  } catch (const std::exception& fault) {
+    // Only memory running out before the run can end here; the run reports its own faults.
+    std::fprintf(stderr, "stillcam: start: %s\n", fault.what());
+    return kRunFault;
+  }
 }
