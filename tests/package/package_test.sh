@@ -55,6 +55,7 @@ dpkg-deb -f "$deb" Recommends | grep -q 'libfreetype6' || fail "the package does
 
 # What was there before, so that "nothing left" means nothing of ours.
 users_before=$(cat /etc/passwd /etc/group | md5sum)
+tmp_before=$(find /tmp -maxdepth 1 -user www-data -name '*stillcam*' | sort)
 existed=$(while read -r path; do if [ -e "$path" ]; then echo "$path"; fi; done <"$work/contents")
 
 dpkg -i "$deb" >/dev/null
@@ -83,4 +84,6 @@ done <"$work/contents")
 [ -z "$left" ] || fail "left after purge: $left"
 ! compgen -G '/var/lib/dpkg/info/stillcam.*' >/dev/null || fail "dpkg's records of stillcam are left"
 [ "$(cat /etc/passwd /etc/group | md5sum)" = "$users_before" ] || fail "users or groups changed"
+[ "$(find /tmp -maxdepth 1 -user www-data -name '*stillcam*' | sort)" = "$tmp_before" ] ||
+  fail "the snapshot left files in /tmp"
 echo "package $deb: built, lintian clean of errors, installed, snapshot taken as www-data, purged without trace"
