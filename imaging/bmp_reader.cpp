@@ -1,10 +1,11 @@
 #include "imaging/bmp_reader.h"
 
-#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/platform.h"
 #include "base/unique_fd.h"
@@ -29,22 +30,20 @@ uint32_t Le32(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
-// A mask is usable when it is non-empty, one run of bits, and fits the pixel.
-bool UsableMask(uint32_t mask, unsigned bits_per_pixel) {
-  if (mask == 0) return false;
-  if (bits_per_pixel < 32 && (mask >> bits_per_pixel) != 0) return false;
-  uint32_t run = mask >> std::countr_zero(mask);
-  return (run & (run + 1)) == 0;
-}
-
-struct PixelSpan {
-  size_t offset = 0;
-  size_t bytes = 0;
+// What the headers say: the frame's size and format, and where its pixel data lies.
+struct Layout {
+  int32_t width = 0;
+  int32_t height = 0;
+  PixelFormat format;
+  RowOrder order = RowOrder::kBottomUp;
+  size_t pixel_offset = 0;
+  size_t pixel_bytes = 0;
 };
 
 // Reads the headers and the colour table from head (the file's first head_size bytes, all of it when
-// the file is shorter than kMaxHeadBytes) into frame; returns where the pixel data lies.
-PixelSpan ParseHeaders(const uint8_t* head, size_t head_size, uint64_t file_size, FrameBitmap& frame) {
+// the file is shorter than kMaxHeadBytes).
+Layout ParseHeaders(const uint8_t* head, size_t head_size, uint64_t file_size) {
+  Layout layout;
   if (head_size < 2 || head[0] != 'B' || head[1] != 'M') Fail("not a BMP file");
   if (head_size < kFileHeaderBytes + 4) Fail("truncated BMP header");
   uint32_t pixel_offset = Le32(head + 10);
@@ -73,13 +72,11 @@ PixelSpan ParseHeaders(const uint8_t* head, size_t head_size, uint64_t file_size
   if (!known_depth) Fail("unsupported BMP depth of " + std::to_string(bits) + " bits per pixel");
   if (width < 0) Fail("BMP width is negative");
   if (height == INT32_MIN) Fail("BMP height out of range");
-  frame.bottom_up = height >= 0;
+  layout.order = height >= 0 ? RowOrder::kBottomUp : RowOrder::kTopDown;
   if (height < 0) height = -height;
   if (uint64_t{static_cast<uint32_t>(width)} * static_cast<uint32_t>(height) > kMaxPixels) {
     Fail("BMP of " + std::to_string(width) + "x" + std::to_string(height) + " pixels is too large");
   }
-  frame.bits_per_pixel = bits;
-
   size_t table_offset = kFileHeaderBytes + info_size;
   if (compression == kBitFields) {
     const uint8_t* masks = info + 40;
@@ -87,22 +84,13 @@ PixelSpan ParseHeaders(const uint8_t* head, size_t head_size, uint64_t file_size
       if (head_size < table_offset + kMaskBytes) Fail("BMP bit-field masks do not fit");
       table_offset += kMaskBytes;
     }
-    frame.red_mask = Le32(masks);
-    frame.green_mask = Le32(masks + 4);
-    frame.blue_mask = Le32(masks + 8);
-    bool usable = UsableMask(frame.red_mask, bits) && UsableMask(frame.green_mask, bits) &&
-                  UsableMask(frame.blue_mask, bits) &&
-                  ((frame.red_mask & frame.green_mask) | (frame.red_mask & frame.blue_mask) |
-                   (frame.green_mask & frame.blue_mask)) == 0;
-    if (!usable) Fail("BMP bit-field masks are unusable");
+    uint32_t red = Le32(masks), green = Le32(masks + 4), blue = Le32(masks + 8);
+    if (!PixelFormat::UsableMasks(bits, red, green, blue)) Fail("BMP bit-field masks are unusable");
+    layout.format = PixelFormat::Packed(bits, red, green, blue);
   } else if (bits == 16) {
-    frame.red_mask = 0x7C00;
-    frame.green_mask = 0x03E0;
-    frame.blue_mask = 0x001F;
-  } else if (bits == 32) {
-    frame.red_mask = 0xFF0000;
-    frame.green_mask = 0x00FF00;
-    frame.blue_mask = 0x0000FF;
+    layout.format = PixelFormat::Packed(16, 0x7C00, 0x03E0, 0x001F);
+  } else if (bits == 24 || bits == 32) {
+    layout.format = PixelFormat::Packed(bits, 0xFF0000, 0x00FF00, 0x0000FF);
   }
 
   size_t table_end = table_offset;
@@ -115,22 +103,22 @@ PixelSpan ParseHeaders(const uint8_t* head, size_t head_size, uint64_t file_size
     uint32_t entries = colours_used == 0 ? capacity : colours_used;
     table_end = table_offset + size_t{entries} * 4;
     if (table_end > head_size) Fail("BMP colour table does not fit");
-    frame.palette.assign(capacity, 0);
-    for (uint32_t i = 0; i < entries; ++i)
-      frame.palette[i] = Le32(head + table_offset + size_t{i} * 4) & 0xFFFFFF;
+    std::vector<uint32_t> palette(entries);
+    for (uint32_t i = 0; i < entries; ++i) palette[i] = Le32(head + table_offset + size_t{i} * 4);
+    layout.format = PixelFormat::Indexed(bits, std::move(palette));
   }
   if (pixel_offset < table_end) Fail("BMP colour table does not fit before the pixel data");
 
-  frame.width = width;
-  frame.height = height;
-  if (frame.empty()) return {};
-  frame.stride = (static_cast<size_t>(width) * bits + 31) / 32 * 4;
-  PixelSpan span{pixel_offset, frame.stride * static_cast<size_t>(height)};
-  if (pixel_offset > file_size || span.bytes > file_size - pixel_offset) {
-    Fail("truncated BMP pixel data (" + std::to_string(span.bytes) + " bytes needed at offset " +
+  if (width == 0 || height == 0) return {};
+  layout.width = width;
+  layout.height = height;
+  layout.pixel_offset = pixel_offset;
+  layout.pixel_bytes = layout.format.Stride(width) * static_cast<size_t>(height);
+  if (pixel_offset > file_size || layout.pixel_bytes > file_size - pixel_offset) {
+    Fail("truncated BMP pixel data (" + std::to_string(layout.pixel_bytes) + " bytes needed at offset " +
          std::to_string(pixel_offset) + ", file has " + std::to_string(file_size) + ")");
   }
-  return span;
+  return layout;
 }
 
 // Reads exactly size bytes at offset; false at end of file, throws on a read error.
@@ -149,10 +137,10 @@ bool ReadExactly(int fd, uint8_t* into, size_t size, uint64_t offset) {
 }  // namespace
 
 FrameBitmap ParseFrameBitmap(const uint8_t* data, size_t size) {
-  FrameBitmap frame;
-  PixelSpan span = ParseHeaders(data, size < kMaxHeadBytes ? size : kMaxHeadBytes, size, frame);
-  frame.pixels.assign(data + span.offset, data + span.offset + span.bytes);
-  return frame;
+  Layout layout = ParseHeaders(data, size < kMaxHeadBytes ? size : kMaxHeadBytes, size);
+  if (layout.pixel_bytes == 0) return {};
+  PixelBuffer rows(data + layout.pixel_offset, data + layout.pixel_offset + layout.pixel_bytes);
+  return FrameBitmap(layout.width, layout.height, std::move(layout.format), layout.order, std::move(rows));
 }
 
 FrameBitmap LoadFrameBitmap(const char* path) {
@@ -167,10 +155,10 @@ FrameBitmap LoadFrameBitmap(const char* path) {
   size_t head_size = file_size < kMaxHeadBytes ? static_cast<size_t>(file_size) : kMaxHeadBytes;
   if (!ReadExactly(file.get(), head, head_size, 0)) Fail("frame file shrank while being read");
 
-  FrameBitmap frame;
-  PixelSpan span = ParseHeaders(head, head_size, file_size, frame);
+  Layout layout = ParseHeaders(head, head_size, file_size);
+  if (layout.pixel_bytes == 0) return {};
   // The pixel data stays where it is, in the file's own row order. The frame file is this run's own
   // (created 0600 under a fresh name), so nothing else can cut it short while it is mapped.
-  if (span.bytes > 0) frame.mapped = MappedPixels(file.get(), span.offset, span.bytes);
-  return frame;
+  MappedPixels rows(file.get(), layout.pixel_offset, layout.pixel_bytes);
+  return FrameBitmap(layout.width, layout.height, std::move(layout.format), layout.order, std::move(rows));
 }

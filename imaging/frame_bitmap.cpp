@@ -1,30 +1,59 @@
 #include "imaging/frame_bitmap.h"
 
-#include <bit>
+#include <stdexcept>
+#include <utility>
 
-uint32_t FrameBitmap::RgbAt(int32_t x, int32_t y) const {
-  const uint8_t* row = Row(y);
-  auto ux = static_cast<size_t>(x);
-  switch (bits_per_pixel) {
-    case 1:
-    case 4:
-    case 8: {
-      size_t bit = ux * bits_per_pixel;
-      unsigned index = (row[bit / 8] >> (8 - bits_per_pixel - bit % 8)) & ((1u << bits_per_pixel) - 1);
-      return palette[index];
-    }
-    case 24:
-      return (uint32_t{row[ux * 3 + 2]} << 16) | (uint32_t{row[ux * 3 + 1]} << 8) | row[ux * 3];
-    default: {
-      uint32_t value = 0;
-      size_t bytes = bits_per_pixel / 8;
-      for (size_t i = 0; i < bytes; ++i) value |= uint32_t{row[ux * bytes + i]} << (8 * i);
-      uint32_t rgb = 0;
-      for (uint32_t mask : {red_mask, green_mask, blue_mask}) {
-        rgb = (rgb << 8) | WidenChannel((value & mask) >> std::countr_zero(mask),
-                                        static_cast<unsigned>(std::popcount(mask)));
-      }
-      return rgb;
-    }
+FrameBitmap::FrameBitmap(int32_t width, int32_t height, PixelFormat format, RowOrder order, PixelBuffer rows)
+    : width_(width), height_(height), format_(std::move(format)), order_(order), storage_(std::move(rows)) {
+  Check(std::get<PixelBuffer>(storage_).size());
+  PointAtStorage();
+}
+
+FrameBitmap::FrameBitmap(int32_t width, int32_t height, PixelFormat format, RowOrder order, MappedPixels rows)
+    : width_(width), height_(height), format_(std::move(format)), order_(order), storage_(std::move(rows)) {
+  Check(std::get<MappedPixels>(storage_).size());
+  PointAtStorage();
+}
+
+void FrameBitmap::Check(size_t held) const {
+  if (width_ < 0 || height_ < 0) throw std::invalid_argument("bitmap size is negative");
+  size_t stride = format_.Stride(width_);
+  if (height_ > 0 && held / static_cast<size_t>(height_) < stride) {
+    throw std::invalid_argument("bitmap rows do not hold every pixel");
   }
+}
+
+void FrameBitmap::PointAtStorage() {
+  stride_ = format_.Stride(width_);
+  rows_ = std::visit([](auto& storage) { return static_cast<uint8_t*>(storage.data()); }, storage_);
+}
+
+FrameBitmap::FrameBitmap(const FrameBitmap& other)
+    : width_(other.width_),
+      height_(other.height_),
+      format_(other.format_),
+      order_(other.order_),
+      storage_(other.storage_) {
+  PointAtStorage();
+}
+
+FrameBitmap& FrameBitmap::operator=(const FrameBitmap& other) {
+  if (this != &other) *this = FrameBitmap(other);
+  return *this;
+}
+
+FrameBitmap::FrameBitmap(FrameBitmap&& other) noexcept { *this = std::move(other); }
+
+FrameBitmap& FrameBitmap::operator=(FrameBitmap&& other) noexcept {
+  if (this != &other) {
+    width_ = std::exchange(other.width_, 0);
+    height_ = std::exchange(other.height_, 0);
+    format_ = std::move(other.format_);
+    order_ = other.order_;
+    storage_ = std::move(other.storage_);
+    other.rows_ = nullptr;
+    other.stride_ = 0;
+    PointAtStorage();
+  }
+  return *this;
 }

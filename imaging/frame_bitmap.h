@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <variant>
 #include <vector>
 
 #include "imaging/mapped_pixels.h"
+#include "imaging/pixel_format.h"
 
-// An allocator whose resize leaves new bytes uninitialised: the pixel buffer is filled by a read
-// straight away, and zeroing it first costs more than the read itself.
+// An allocator whose resize leaves new bytes uninitialised, for buffers that are filled straight
+// away, where zeroing them first would cost more than the filling.
 template <typename T>
 struct UninitializedAllocator : std::allocator<T> {
   template <typename U>
@@ -31,53 +33,55 @@ struct UninitializedAllocator : std::allocator<T> {
 
 using PixelBuffer = std::vector<uint8_t, UninitializedAllocator<uint8_t>>;
 
-// The frame as loaded from the frame file, in the file's own pixel format: the pixel data is kept
-// exactly as the file stores it (rows padded to 4 bytes, bottom-up or top-down), so that the caption
-// is drawn at the file's precision and loading copies nothing.
-struct FrameBitmap {
-  int32_t width = 0;
-  int32_t height = 0;
-  uint16_t bits_per_pixel = 0;  // 1, 4, 8 (palette), 16, 24 or 32
-  // The stored rows: in memory of our own (pixels), or mapped from the frame file (mapped) when
-  // pixels is empty.
-  PixelBuffer pixels;
-  MappedPixels mapped;
-  size_t stride = 0;      // bytes from one stored row to the next
-  bool bottom_up = true;  // the stored rows begin with the bottom row, as most BMP files store them
-  // Where red, green and blue sit in a 16- or 32-bit pixel (little-endian value); contiguous, non-zero.
-  uint32_t red_mask = 0;
-  uint32_t green_mask = 0;
-  uint32_t blue_mask = 0;
-  // Colours of a 1-, 4- or 8-bit frame as 0xRRGGBB, always 2^bits_per_pixel entries
-  // (entries the file does not define are black).
-  std::vector<uint32_t> palette;
+// The order in which a bitmap's rows are stored.
+enum class RowOrder { kBottomUp, kTopDown };
 
-  bool empty() const { return width == 0 || height == 0; }
+// A frame in the pixel format of the file it came from, its rows kept as the file stores them
+// (padded to 4 bytes, bottom-up or top-down), so that the caption is drawn at the file's precision
+// and loading copies nothing. The rows are in memory of the bitmap's own or mapped from the file;
+// either way they always hold every pixel of width x height.
+class FrameBitmap {
+ public:
+  // No pixels.
+  FrameBitmap() = default;
+  // Takes over rows of format.Stride(width) bytes each, height of them in the given order.
+  // Throws std::invalid_argument for a negative size or rows that do not hold every pixel.
+  FrameBitmap(int32_t width, int32_t height, PixelFormat format, RowOrder order, PixelBuffer rows);
+  FrameBitmap(int32_t width, int32_t height, PixelFormat format, RowOrder order, MappedPixels rows);
 
-  // Row y counted from the top.
-  const uint8_t* Row(int32_t y) const { return StoredRows() + RowOffset(y); }
-  uint8_t* Row(int32_t y) { return StoredRows() + RowOffset(y); }
+  int32_t width() const { return width_; }
+  int32_t height() const { return height_; }
+  bool empty() const { return width_ == 0 || height_ == 0; }
+  const PixelFormat& format() const { return format_; }
+  // Bytes of one stored row, padding included.
+  size_t stride() const { return stride_; }
+
+  // Row y counted from the top; 0 <= y < height().
+  const uint8_t* Row(int32_t y) const { return rows_ + RowOffset(y); }
+  uint8_t* Row(int32_t y) { return rows_ + RowOffset(y); }
 
   // The pixel at (x, y) as 0xRRGGBB, widened to 8 bits per channel as the encoder widens it.
-  // For tests and single pixels; the encoder converts whole rows.
-  uint32_t RgbAt(int32_t x, int32_t y) const;
+  uint32_t RgbAt(int32_t x, int32_t y) const { return format_.ToRgb(format_.Load(Row(y), static_cast<size_t>(x))); }
+
+  FrameBitmap(const FrameBitmap& other);
+  FrameBitmap& operator=(const FrameBitmap& other);
+  FrameBitmap(FrameBitmap&& other) noexcept;
+  FrameBitmap& operator=(FrameBitmap&& other) noexcept;
+  ~FrameBitmap() = default;
 
  private:
-  uint8_t* StoredRows() const { return pixels.empty() ? mapped.data() : const_cast<uint8_t*>(pixels.data()); }
+  void Check(size_t held) const;
+  void PointAtStorage();
   size_t RowOffset(int32_t y) const {
-    size_t stored_row = bottom_up ? static_cast<size_t>(height - 1 - y) : static_cast<size_t>(y);
-    return stored_row * stride;
+    auto stored_row = static_cast<size_t>(order_ == RowOrder::kBottomUp ? height_ - 1 - y : y);
+    return stored_row * stride_;
   }
-};
 
-// Widens a channel of the given number of bits (1..32) to 8 bits: by bit replication below 8 bits,
-// so that full scale stays full scale (5-bit 31 becomes 255), and by keeping the top bits above 8.
-inline uint8_t WidenChannel(uint32_t value, unsigned bits) {
-  if (bits >= 8) return static_cast<uint8_t>(value >> (bits - 8));
-  uint32_t wide = 0;
-  for (int shift = 8 - static_cast<int>(bits); shift > -static_cast<int>(bits);
-       shift -= static_cast<int>(bits)) {
-    wide |= shift >= 0 ? value << shift : value >> -shift;
-  }
-  return static_cast<uint8_t>(wide);
-}
+  int32_t width_ = 0;
+  int32_t height_ = 0;
+  PixelFormat format_;
+  RowOrder order_ = RowOrder::kBottomUp;
+  size_t stride_ = 0;
+  std::variant<PixelBuffer, MappedPixels> storage_;
+  uint8_t* rows_ = nullptr;  // the first stored row, in storage_
+};

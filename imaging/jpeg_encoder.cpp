@@ -3,12 +3,11 @@
 #include <jerror.h>
 #include <jpeglib.h>
 
-#include <array>
-#include <bit>
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,140 +25,60 @@ constexpr size_t kOutputBlock = size_t{64} * 1024;
 
 // How the frame's rows reach libjpeg. libjpeg-turbo reads 24-bit and 8-bit-per-channel 32-bit rows
 // as they are (its extended colour spaces), which saves a copy of every row; other layouts are
-// widened to 8-bit red, green, blue and a filler byte, a layout the compiler vectorises well. The
-// JPEG is the same as from JCS_RGB rows: the colour conversion is the library's either way.
+// converted to 8-bit red, green, blue and a filler byte. The JPEG is the same as from JCS_RGB rows:
+// the colour conversion is the library's either way.
 class RowSource {
  public:
   explicit RowSource(const FrameBitmap& frame) : frame_(frame) {
-    uint32_t masks[3] = {frame.red_mask, frame.green_mask, frame.blue_mask};
-    if (frame.bits_per_pixel == 24) {
-      Direct(JCS_EXT_BGR, 3);
-    } else if (frame.bits_per_pixel == 32 && DirectLayout32(masks)) {
-      // set by DirectLayout32
-    } else if (frame.bits_per_pixel == 16 && masks[0] == 0x7C00 && masks[1] == 0x03E0 && masks[2] == 0x001F) {
-      kind_ = Kind::kRgb555;
-    } else if (frame.bits_per_pixel == 16 && masks[0] == 0xF800 && masks[1] == 0x07E0 && masks[2] == 0x001F) {
-      kind_ = Kind::kRgb565;
-    } else if (frame.bits_per_pixel <= 8) {
-      kind_ = Kind::kPalette;
-      for (size_t i = 0; i < frame.palette.size() && i < 256; ++i) {
-        uint32_t colour = frame.palette[i];
-        palette_[i] = {static_cast<uint8_t>(colour >> 16), static_cast<uint8_t>(colour >> 8),
-                       static_cast<uint8_t>(colour), 0};
-      }
-    } else {
-      kind_ = Kind::kMasked;
-      for (int c = 0; c < 3; ++c) {
-        if (masks[c] == 0) continue;  // a channel the frame does not have stays 0
-        auto bits = static_cast<unsigned>(std::popcount(masks[c]));
-        unsigned kept = bits < 8 ? bits : 8;
-        channels_[c].shift = static_cast<unsigned>(std::countr_zero(masks[c])) + (bits - kept);
-        channels_[c].mask = (1u << kept) - 1;
-        for (uint32_t v = 0; v <= channels_[c].mask; ++v) channels_[c].widen[v] = WidenChannel(v, kept);
-      }
-    }
+    const PixelFormat& format = frame.format();
+    if (format.bits_per_pixel() == 24 && DirectLayout(format, kLayouts24)) return;
+    if (format.bits_per_pixel() == 32 && DirectLayout(format, kLayouts32)) return;
+    converter_.emplace(format);
   }
 
   J_COLOR_SPACE colour_space() const { return colour_space_; }
   int components() const { return components_; }
-  bool converts() const { return kind_ != Kind::kDirect; }
+  bool converts() const { return converter_.has_value(); }
 
   // Row y from the top as libjpeg reads it: the frame's own row, or its conversion into scratch
   // (width * 4 bytes).
   JSAMPROW Row(int32_t y, uint8_t* scratch) const {
     const uint8_t* in = frame_.Row(y);
-    auto width = static_cast<size_t>(frame_.width);
-    switch (kind_) {
-      case Kind::kDirect:
-        return const_cast<JSAMPROW>(in);  // libjpeg only reads input rows
-      case Kind::kRgb555:
-        Widen16<10, 5, 5>(in, scratch, width);
-        break;
-      case Kind::kRgb565:
-        Widen16<11, 5, 6>(in, scratch, width);
-        break;
-      case Kind::kMasked:
-        for (size_t x = 0; x < width; ++x) {
-          uint32_t pixel = frame_.bits_per_pixel == 16
-                               ? uint32_t{in[2 * x]} | (uint32_t{in[2 * x + 1]} << 8)
-                               : uint32_t{in[4 * x]} | (uint32_t{in[4 * x + 1]} << 8) |
-                                     (uint32_t{in[4 * x + 2]} << 16) | (uint32_t{in[4 * x + 3]} << 24);
-          for (int c = 0; c < 3; ++c) {
-            scratch[4 * x + static_cast<size_t>(c)] =
-                channels_[c].widen[(pixel >> channels_[c].shift) & channels_[c].mask];
-          }
-        }
-        break;
-      case Kind::kPalette: {
-        unsigned bits = frame_.bits_per_pixel;
-        unsigned index_mask = (1u << bits) - 1;
-        for (size_t x = 0; x < width; ++x) {
-          size_t bit = x * bits;
-          unsigned index = (in[bit / 8] >> (8 - bits - bit % 8)) & index_mask;
-          std::memcpy(scratch + 4 * x, palette_[index].data(), 4);
-        }
-        break;
-      }
-    }
+    if (!converter_) return const_cast<JSAMPROW>(in);  // libjpeg only reads input rows
+    converter_->Convert(in, scratch, static_cast<size_t>(frame_.width()));
     return scratch;
   }
 
  private:
-  enum class Kind { kDirect, kRgb555, kRgb565, kMasked, kPalette };
-  struct Channel {
-    unsigned shift = 0;
-    uint32_t mask = 0;
-    uint8_t widen[256] = {};
+  // Pixels with one whole byte per channel, in an order libjpeg-turbo reads.
+  struct Layout {
+    uint32_t red, green, blue;
+    J_COLOR_SPACE space;
   };
-
-  void Direct(J_COLOR_SPACE space, int components) {
-    kind_ = Kind::kDirect;
-    colour_space_ = space;
-    components_ = components;
-  }
-
-  // 32-bit pixels with one whole byte per channel, in an order libjpeg-turbo reads.
-  bool DirectLayout32(const uint32_t* masks) {
-    struct Layout {
-      uint32_t red, green, blue;
-      J_COLOR_SPACE space;
-    };
-    static constexpr Layout kLayouts[] = {{0x00FF0000, 0x0000FF00, 0x000000FF, JCS_EXT_BGRX},
+  static constexpr Layout kLayouts24[] = {{0x00FF0000, 0x0000FF00, 0x000000FF, JCS_EXT_BGR},
+                                          {0x000000FF, 0x0000FF00, 0x00FF0000, JCS_EXT_RGB}};
+  static constexpr Layout kLayouts32[] = {{0x00FF0000, 0x0000FF00, 0x000000FF, JCS_EXT_BGRX},
                                           {0x000000FF, 0x0000FF00, 0x00FF0000, JCS_EXT_RGBX},
                                           {0x0000FF00, 0x00FF0000, 0xFF000000, JCS_EXT_XRGB},
                                           {0xFF000000, 0x00FF0000, 0x0000FF00, JCS_EXT_XBGR}};
-    for (const Layout& layout : kLayouts) {
-      if (masks[0] == layout.red && masks[1] == layout.green && masks[2] == layout.blue) {
-        Direct(layout.space, 4);
+
+  template <size_t N>
+  bool DirectLayout(const PixelFormat& format, const Layout (&layouts)[N]) {
+    for (const Layout& layout : layouts) {
+      if (format.red_mask() == layout.red && format.green_mask() == layout.green &&
+          format.blue_mask() == layout.blue) {
+        colour_space_ = layout.space;
+        components_ = format.bits_per_pixel() / 8;
         return true;
       }
     }
     return false;
   }
 
-  // 5-bit red and blue and a green of GreenBits, widened by bit replication. Fixed shifts let the
-  // compiler vectorise the loop.
-  template <unsigned RedShift, unsigned GreenShift, unsigned GreenBits>
-  static void Widen16(const uint8_t* in, uint8_t* out, size_t width) {
-    for (size_t x = 0; x < width; ++x) {
-      uint32_t pixel = uint32_t{in[2 * x]} | (uint32_t{in[2 * x + 1]} << 8);
-      uint32_t red = (pixel >> RedShift) & 0x1F;
-      uint32_t green = (pixel >> GreenShift) & ((1u << GreenBits) - 1);
-      uint32_t blue = pixel & 0x1F;
-      red = (red << 3) | (red >> 2);
-      green = (green << (8 - GreenBits)) | (green >> (2 * GreenBits - 8));
-      blue = (blue << 3) | (blue >> 2);
-      uint32_t rgbx = red | (green << 8) | (blue << 16);
-      std::memcpy(out + 4 * x, &rgbx, 4);  // little-endian: red first
-    }
-  }
-
   const FrameBitmap& frame_;
-  Kind kind_ = Kind::kDirect;
   J_COLOR_SPACE colour_space_ = JCS_EXT_RGBX;
   int components_ = 4;
-  Channel channels_[3];
-  std::array<std::array<uint8_t, 4>, 256> palette_{};
+  std::optional<RgbxRowConverter> converter_;
 };
 
 // The state libjpeg's callbacks reach through the compression object; plain data, so that a
@@ -271,14 +190,14 @@ void EncodeJpegFile(const FrameBitmap& frame, const char* path) {
     RowSource rows(frame);
     // Wider frames than libjpeg takes fail before the first row, so the buffer never needs more.
     size_t buffered_width =
-        frame.width < JPEG_MAX_DIMENSION ? static_cast<size_t>(frame.width) : JPEG_MAX_DIMENSION;
+        frame.width() < JPEG_MAX_DIMENSION ? static_cast<size_t>(frame.width()) : JPEG_MAX_DIMENSION;
     PixelBuffer scratch(rows.converts() ? buffered_width * 4 * kRowsPerBatch : 0);
     PixelBuffer output(kOutputBlock);
     Compression compression;
     compression.destination.fd = file.fd();
     compression.destination.buffer = output.data();
     compression.destination.buffer_size = output.size();
-    int failure = Compress(compression, rows, frame.width, frame.height, scratch.data());
+    int failure = Compress(compression, rows, frame.width(), frame.height(), scratch.data());
     if (compression.destination.write_errno != 0) {
       throw std::runtime_error(std::string("cannot write picture file: ") +
                                std::strerror(compression.destination.write_errno));

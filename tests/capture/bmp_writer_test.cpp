@@ -124,9 +124,9 @@ TEST(BmpWriter, TheLoaderReadsBackEveryPixel) {
       ASSERT_TRUE(
           WriteBmpFile(path.c_str(), BmpPixels{width, height, bits, memory.data(), stride, top_down}));
       FrameBitmap frame = LoadFrameBitmap(path.c_str());
-      ASSERT_EQ(frame.width, width);
-      ASSERT_EQ(frame.height, height);
-      EXPECT_EQ(frame.bits_per_pixel, bits);
+      ASSERT_EQ(frame.width(), width);
+      ASSERT_EQ(frame.height(), height);
+      EXPECT_EQ(frame.format().bits_per_pixel(), bits);
       for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
           const uint32_t expected = colour_at(x, y);

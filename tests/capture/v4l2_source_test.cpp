@@ -90,12 +90,12 @@ TEST_P(Negotiation, TheFrameFileHoldsWhatTheDeviceDelivered) {
   EXPECT_EQ(camera_.asked.height, 240u);
 
   FrameBitmap frame = LoadFrameBitmap(frame_path_.c_str());
-  EXPECT_EQ(frame.width, c.expect_width);
-  EXPECT_EQ(frame.height, c.expect_height);
-  EXPECT_EQ(frame.bits_per_pixel, c.expect_bits);
+  EXPECT_EQ(frame.width(), c.expect_width);
+  EXPECT_EQ(frame.height(), c.expect_height);
+  EXPECT_EQ(frame.format().bits_per_pixel(), c.expect_bits);
   // The device's rows come top first; the file must keep the top at the top and red as red.
   EXPECT_EQ(frame.RgbAt(0, 0), kFakeTopColour);
-  EXPECT_EQ(frame.RgbAt(frame.width - 1, frame.height - 1), kFakeBottomColour);
+  EXPECT_EQ(frame.RgbAt(frame.width() - 1, frame.height() - 1), kFakeBottomColour);
   ExpectEverythingGivenBack();
 }
 
@@ -145,9 +145,9 @@ TEST_F(V4l2SourceTest, ARefusedFormatRequestLeavesTheDevicesOwnFormat) {
   camera_.script = {{FakeCamera::Step::kFrame, 0}};
   ASSERT_TRUE(TakeFrame(160, 120)) << failure_;
   FrameBitmap frame = LoadFrameBitmap(frame_path_.c_str());
-  EXPECT_EQ(frame.width, 640);
-  EXPECT_EQ(frame.height, 480);
-  EXPECT_EQ(frame.bits_per_pixel, 24);
+  EXPECT_EQ(frame.width(), 640);
+  EXPECT_EQ(frame.height(), 480);
+  EXPECT_EQ(frame.format().bits_per_pixel(), 24);
 }
 
 TEST_F(V4l2SourceTest, AFormatThatCannotBeStoredIsAFailedGrab) {

@@ -156,9 +156,9 @@ TEST_F(DeviceFolder, TheCaptureAsksForExactlyTheRequestedFrame) {
   std::string frame_path = tmp_.path() + "/frame.bmp";
   ASSERT_TRUE(stages->TakeFrame(medium, frame_path.c_str()));
   FrameBitmap frame = LoadFrameBitmap(frame_path.c_str());
-  EXPECT_EQ(frame.width, 320);
-  EXPECT_EQ(frame.height, 240);
-  EXPECT_EQ(frame.bits_per_pixel, 16);
+  EXPECT_EQ(frame.width(), 320);
+  EXPECT_EQ(frame.height(), 240);
+  EXPECT_EQ(frame.format().bits_per_pixel(), 16);
   stages->CloseCapture();
 }
 

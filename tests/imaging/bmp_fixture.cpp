@@ -2,10 +2,21 @@
 
 #include <cstdlib>
 
+#include "imaging/pixel_format.h"
+
 namespace {
 
 void AppendLe(std::string& bytes, uint32_t value, int count) {
   for (int i = 0; i < count; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// Packs a raw value as the pixel model stores it; any depth a fixture may claim, hostile ones too.
+void StoreRaw(uint16_t bits, uint8_t* row, size_t x, uint32_t value) {
+  if (bits == 1 || bits == 4 || bits == 8) {
+    PixelFormat::Indexed(bits, {}).Store(row, x, value);
+  } else if (bits == 16 || bits == 24 || bits == 32) {
+    PixelFormat::Packed(bits, 0x4, 0x2, 0x1).Store(row, x, value);  // storing a raw value needs no masks
+  }
 }
 
 }  // namespace
@@ -61,14 +72,7 @@ std::string MakeBmp(const BmpFixture& fixture) {
     for (size_t x = 0; x < width; ++x) {
       size_t index = y * width + x;
       uint32_t value = index < fixture.pixels.size() ? fixture.pixels[index] : 0;
-      if (fixture.bits < 8) {
-        size_t bit = x * fixture.bits;
-        row[bit / 8] =
-            static_cast<char>(static_cast<uint8_t>(row[bit / 8]) | (value << (8 - fixture.bits - bit % 8)));
-      } else {
-        size_t size = fixture.bits / 8;
-        for (size_t i = 0; i < size; ++i) row[x * size + i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-      }
+      StoreRaw(fixture.bits, reinterpret_cast<uint8_t*>(row.data()), x, value);
     }
     bytes += row;
   }

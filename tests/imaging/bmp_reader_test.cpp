@@ -92,10 +92,10 @@ TEST_P(LayoutTest, ColoursAndOrientationSurvive) {
   fixture.pixels = Uniform(fixture.width, fixture.height, layout.blue);
   for (int32_t x = 0; x < fixture.width; ++x) fixture.pixels[static_cast<size_t>(x)] = layout.red;
   for (FrameBitmap frame : {Parse(MakeBmp(fixture)), LoadFromFile(MakeBmp(fixture))}) {
-    ASSERT_EQ(frame.width, 5);
-    ASSERT_EQ(frame.height, 3);
-    EXPECT_EQ(frame.bits_per_pixel, fixture.bits);
-    for (int32_t x = 0; x < frame.width; ++x) {
+    ASSERT_EQ(frame.width(), 5);
+    ASSERT_EQ(frame.height(), 3);
+    EXPECT_EQ(frame.format().bits_per_pixel(), fixture.bits);
+    for (int32_t x = 0; x < frame.width(); ++x) {
       EXPECT_EQ(frame.RgbAt(x, 0), kRed) << "top row, x=" << x;
       EXPECT_EQ(frame.RgbAt(x, 1), kBlue) << "middle row, x=" << x;
       EXPECT_EQ(frame.RgbAt(x, 2), kBlue) << "bottom row, x=" << x;
@@ -141,7 +141,7 @@ TEST(BmpReader, LoadedFrameIsPrivate) {
   WriteFileBytes(path, bytes);
   FrameBitmap frame = LoadFrameBitmap(path.c_str());
   FrameBitmap copy = frame;
-  for (int32_t y = 0; y < frame.height; ++y) frame.Row(y)[2] = 0xFF;  // red into the first pixel
+  for (int32_t y = 0; y < frame.height(); ++y) frame.Row(y)[2] = 0xFF;  // red into the first pixel
   EXPECT_EQ(frame.RgbAt(0, 2), 0xFF00FFu);
   EXPECT_EQ(copy.RgbAt(0, 2), kBlue);
   EXPECT_EQ(ReadFileBytes(path), bytes);
@@ -222,7 +222,7 @@ TEST_P(BadFileTest, FailsWithClearMessage) {
   for (bool from_file : {false, true}) {
     try {
       FrameBitmap frame = from_file ? LoadFromFile(bad.bytes) : Parse(bad.bytes);
-      ADD_FAILURE() << (from_file ? "loaded" : "parsed") << " a " << frame.width << "x" << frame.height
+      ADD_FAILURE() << (from_file ? "loaded" : "parsed") << " a " << frame.width() << "x" << frame.height()
                     << " frame";
     } catch (const std::runtime_error& error) {
       EXPECT_NE(std::string(error.what()).find(bad.message), std::string::npos)
@@ -258,7 +258,7 @@ TEST(BmpReader, RefusesWhatIsNotARegularFileOrFollowsALink) {
           << c.path << ": " << error.what();
     }
   }
-  EXPECT_EQ(LoadFrameBitmap(target.c_str()).width, 5);
+  EXPECT_EQ(LoadFrameBitmap(target.c_str()).width(), 5);
 }
 
 }  // namespace

@@ -42,8 +42,8 @@ FrameBitmap Frame(int32_t width, int32_t height, uint16_t bits = 24, uint32_t fi
 // What each pixel became, as 0xRRGGBB; and where each colour is.
 std::map<uint32_t, std::vector<std::pair<int32_t, int32_t>>> PixelsByColour(const FrameBitmap& frame) {
   std::map<uint32_t, std::vector<std::pair<int32_t, int32_t>>> by_colour;
-  for (int32_t y = 0; y < frame.height; ++y) {
-    for (int32_t x = 0; x < frame.width; ++x) by_colour[frame.RgbAt(x, y)].push_back({x, y});
+  for (int32_t y = 0; y < frame.height(); ++y) {
+    for (int32_t x = 0; x < frame.width(); ++x) by_colour[frame.RgbAt(x, y)].push_back({x, y});
   }
   return by_colour;
 }
@@ -92,7 +92,7 @@ TEST(Caption, LightTextWithDarkRimAndNothingElse) {
   ASSERT_EQ(by_colour.size(), 3u) << "only background, outline and text colours";
   ASSERT_TRUE(by_colour.count(0x333333) && by_colour.count(0xCCCCCC));
   auto colour_at = [&](int32_t x, int32_t y) {
-    return x < 0 || y < 0 || x >= frame.width || y >= frame.height ? kBackground : frame.RgbAt(x, y);
+    return x < 0 || y < 0 || x >= frame.width() || y >= frame.height() ? kBackground : frame.RgbAt(x, y);
   };
   for (auto [x, y] : by_colour[0xCCCCCC]) {
     for (int dx = -1; dx <= 1; ++dx) {

@@ -73,12 +73,7 @@ TEST(TemporaryFiles, WritersRefuseALinkAtTheRunFilePath) {
   pixels.stride = sizeof row;
   EXPECT_FALSE(WriteBmpFile(link.c_str(), pixels)) << "frame written through a link";
 
-  FrameBitmap frame;
-  frame.width = 2;
-  frame.height = 1;
-  frame.bits_per_pixel = 24;
-  frame.stride = 8;
-  frame.pixels.assign(8, 0x80);
+  FrameBitmap frame(2, 1, PixelFormat(), RowOrder::kTopDown, PixelBuffer(8, 0x80));
   EXPECT_ANY_THROW(EncodeJpegFile(frame, link.c_str())) << "picture written through a link";
 
   EXPECT_EQ(ReadFileBytes(victim), "must stay as it is");
