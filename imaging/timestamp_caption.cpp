@@ -13,36 +13,64 @@ namespace {
 constexpr uint32_t kOutlineColour = 0x333333;
 constexpr uint32_t kTextColour = 0xCCCCCC;
 
-// Ink pixels gathered into one bitmap, whose top-left corner lies at (left, top) in the text's cell.
+// A one-bit bitmap of our own, its top-left corner at (left, top) in the text's cell.
 struct InkBitmap {
   int32_t left = 0;
   int32_t top = 0;
+  int32_t width = 0;
+  int32_t height = 0;
   std::vector<uint8_t> bits;
-  MonoBitmap view;
+
+  size_t pitch() const { return static_cast<size_t>(width + 7) / 8; }
+  void Set(int32_t x, int32_t y) {
+    auto column = static_cast<size_t>(x - left);
+    bits[static_cast<size_t>(y - top) * pitch() + column / 8] |= static_cast<uint8_t>(0x80 >> (column % 8));
+  }
+  MonoBitmap View() const { return {width, height, pitch(), bits.data()}; }
 };
 
-InkBitmap GatherInk(const std::vector<InkPixel>& ink) {
-  InkBitmap gathered;
+// The text's ink, and its rim: what the ink covers when drawn at the nine positions around its
+// own, less the ink itself. Drawing the rim and then the ink gives every pixel its final colour at
+// once, the same as nine outline draws with the text on top.
+struct CaptionBitmaps {
+  InkBitmap ink;
+  InkBitmap rim;
+};
+
+CaptionBitmaps GatherInk(const std::vector<InkPixel>& ink) {
+  CaptionBitmaps gathered;
   if (ink.empty()) return gathered;
+  InkBitmap& text = gathered.ink;
   int32_t right = INT32_MIN, bottom = INT32_MIN;
-  gathered.left = gathered.top = INT32_MAX;
+  text.left = text.top = INT32_MAX;
   for (InkPixel pixel : ink) {
-    gathered.left = std::min(gathered.left, pixel.x);
-    gathered.top = std::min(gathered.top, pixel.y);
+    text.left = std::min(text.left, pixel.x);
+    text.top = std::min(text.top, pixel.y);
     right = std::max(right, pixel.x + 1);
     bottom = std::max(bottom, pixel.y + 1);
   }
-  MonoBitmap& view = gathered.view;
-  view.width = right - gathered.left;
-  view.height = bottom - gathered.top;
-  view.pitch = static_cast<size_t>(view.width + 7) / 8;
-  gathered.bits.assign(view.pitch * static_cast<size_t>(view.height), 0);
+  text.width = right - text.left;
+  text.height = bottom - text.top;
+  text.bits.assign(text.pitch() * static_cast<size_t>(text.height), 0);
+  InkBitmap& rim = gathered.rim;
+  rim.left = text.left - 1;
+  rim.top = text.top - 1;
+  rim.width = text.width + 2;
+  rim.height = text.height + 2;
+  rim.bits.assign(rim.pitch() * static_cast<size_t>(rim.height), 0);
   for (InkPixel pixel : ink) {
-    auto column = static_cast<size_t>(pixel.x - gathered.left);
-    gathered.bits[static_cast<size_t>(pixel.y - gathered.top) * view.pitch + column / 8] |=
-        static_cast<uint8_t>(0x80 >> (column % 8));
+    text.Set(pixel.x, pixel.y);
+    for (int32_t dy = -1; dy <= 1; ++dy) {
+      for (int32_t dx = -1; dx <= 1; ++dx) rim.Set(pixel.x + dx, pixel.y + dy);
+    }
   }
-  view.bits = gathered.bits.data();
+  for (int32_t y = 0; y < text.height; ++y) {
+    for (int32_t x = 0; x < text.width; ++x) {
+      if (!text.View().Ink(x, y)) continue;
+      auto column = static_cast<size_t>(x + 1);
+      rim.bits[static_cast<size_t>(y + 1) * rim.pitch() + column / 8] &= static_cast<uint8_t>(~(0x80 >> (column % 8)));
+    }
+  }
   return gathered;
 }
 
@@ -57,15 +85,14 @@ std::string FormatCaptionText(const std::tm& local_time) {
 void DrawCaptionText(FrameBitmap& frame, const std::string& text, int32_t requested_height, bool bold,
                      const NamedFonts& fonts) {
   auto [ink, line_height] = RenderCaptionInk(text, bold, fonts);
-  InkBitmap text_ink = GatherInk(ink);
-  const int32_t x = 1 + text_ink.left;
-  const int32_t y = requested_height - line_height - 1 + text_ink.top;
+  // The text's cell has its top-left corner at (1, requested_height - line_height - 1).
+  const int32_t x = 1;
+  const int32_t y = requested_height - line_height - 1;
   // The outline is the text drawn at the nine positions around the anchor, the text itself on top.
+  CaptionBitmaps bitmaps = GatherInk(ink);
   FramePainter painter(frame);
-  for (int32_t dx = -1; dx <= 1; ++dx) {
-    for (int32_t dy = -1; dy <= 1; ++dy) painter.DrawMono(text_ink.view, x + dx, y + dy, kOutlineColour);
-  }
-  painter.DrawMono(text_ink.view, x, y, kTextColour);
+  painter.DrawMono(bitmaps.rim.View(), x + bitmaps.rim.left, y + bitmaps.rim.top, kOutlineColour);
+  painter.DrawMono(bitmaps.ink.View(), x + bitmaps.ink.left, y + bitmaps.ink.top, kTextColour);
 }
 
 void DrawTimestampCaption(FrameBitmap& frame, int32_t requested_height, bool bold, const NamedFonts& fonts) {
