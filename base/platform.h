@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <string>
 
 // What stillcam takes from the operating system beyond standard C++, in one place. One
 // implementation file per system (platform_posix.cpp here), chosen by the build; callers never test
@@ -36,6 +37,29 @@ struct FileFacts {
   uint64_t size = 0;
 };
 bool ReadFileFacts(int fd, FileFacts& facts);
+
+// Folders of this process's user alone, for what runs keep between them. OpenPrivateFolder opens the
+// folder at path, first making it with mode 0700 when make is set and it is missing, and checks what
+// it opened: a real folder (a symlink is refused), owned by this user, that no other user may enter.
+// Returns its descriptor, or -1 with why set; why stays empty for a missing folder not to be made.
+int OpenPrivateFolder(const char* path, bool make, std::string& why);
+// Inside such a folder: a new file of this user's alone, mode 0600 (never an existing one, never
+// through a symlink; errno EEXIST when the name is taken); an existing regular file of this user,
+// for reading (-1 for anything else); a rename that replaces whatever had the new name, in one step;
+// a removal.
+int CreateFileIn(int folder, const char* name);
+int OpenOwnFileIn(int folder, const char* name);
+bool RenameIn(int folder, const char* from, const char* to);
+void RemoveFileIn(int folder, const char* name);
+// This process's user and this process, as numbers in text.
+std::string UserNumber();
+std::string ProcessNumber();
+
+// A clock every process of the machine shares and nobody sets, in nanoseconds: on Linux
+// CLOCK_MONOTONIC, the clock of V4L2 buffer time stamps. It starts anew with each boot.
+int64_t MonotonicNanoseconds();
+// What tells this boot of the machine from the others; empty when it cannot be known.
+std::string BootId();
 
 // Memory views of files, released with UnmapView.
 struct MappedView {

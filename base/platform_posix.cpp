@@ -12,6 +12,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "base/platform.h"
 
@@ -87,6 +90,80 @@ bool WriteAllPieces(int fd, BytePiece* pieces, size_t count) {
     }
   }
   return true;
+}
+
+int OpenPrivateFolder(const char* path, bool make, std::string& why) {
+  if (make && mkdir(path, 0700) != 0 && errno != EEXIST) {
+    why = std::string("cannot make it: ") + std::strerror(errno);
+    return -1;
+  }
+  struct stat named {};
+  if (lstat(path, &named) != 0) {
+    why = errno == ENOENT && !make ? "" : std::string("cannot see it: ") + std::strerror(errno);
+    return -1;
+  }
+  if (S_ISLNK(named.st_mode)) {
+    why = "is a symlink";
+    return -1;
+  }
+  // The checks below look at what was opened, so that nothing can be swapped in between.
+  const int folder = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folder < 0) {
+    why = errno == ENOTDIR || errno == ELOOP ? "is not a folder" : std::string("cannot open it: ") + std::strerror(errno);
+    return -1;
+  }
+  struct stat facts {};
+  if (fstat(folder, &facts) != 0 || !S_ISDIR(facts.st_mode)) {
+    why = "is not a folder";
+  } else if (facts.st_uid != geteuid()) {
+    why = "belongs to user " + std::to_string(facts.st_uid) + ", not to " + std::to_string(geteuid());
+  } else if ((facts.st_mode & 077) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(facts.st_mode & 07777));
+    why = std::string("mode ") + mode + " lets others in";
+  } else {
+    return folder;
+  }
+  close(folder);
+  return -1;
+}
+
+int CreateFileIn(int folder, const char* name) {
+  return openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
+int OpenOwnFileIn(int folder, const char* name) {
+  const int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat facts {};
+  if (fd < 0 || (fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode) && facts.st_uid == geteuid())) return fd;
+  close(fd);
+  errno = EPERM;
+  return -1;
+}
+
+bool RenameIn(int folder, const char* from, const char* to) { return renameat(folder, from, folder, to) == 0; }
+
+void RemoveFileIn(int folder, const char* name) { unlinkat(folder, name, 0); }
+
+std::string UserNumber() { return std::to_string(geteuid()); }
+
+std::string ProcessNumber() { return std::to_string(getpid()); }
+
+int64_t MonotonicNanoseconds() {
+  timespec now {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+std::string BootId() {
+  const int fd = OpenForReading("/proc/sys/kernel/random/boot_id", true);
+  if (fd < 0) return "";
+  char text[64];
+  const long count = ReadSome(fd, text, sizeof text);
+  close(fd);
+  std::string id(text, static_cast<size_t>(std::max(count, 0L)));
+  while (!id.empty() && id.back() == '\n') id.pop_back();
+  return id;
 }
 
 MappedView MapFile(int fd, uint64_t offset, size_t size, bool writable, size_t& lead) {

@@ -14,7 +14,7 @@ using GiveWay = std::function<bool(const std::string& device)>;
 // Where and when the last frame was taken, for a camera that other runs may be waiting for.
 struct FrameOrigin {
   std::string device;
-  int64_t taken_ns = 0;  // CLOCK_MONOTONIC; no later than the moment the frame was taken
+  int64_t taken_ns = 0;  // MonotonicNanoseconds(); no later than the moment the frame was taken
 };
 
 // What stands behind a connected capture driver: something that takes a frame and stores it as a

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "base/platform.h"
 #include "capture/bmp_writer.h"
 
 namespace {
@@ -18,12 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr unsigned kBufferCount = 4;
 constexpr int kLockRetryMs = 20;
-
-int64_t MonotonicNs() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
 
 // When the frame in buffer was taken: the driver's own time stamp where it is on the monotonic clock
 // and plausible, else the moment the stream started, which no frame of the stream precedes.
@@ -256,7 +251,7 @@ bool V4l2Source::Grab() {
   const size_t frame_size = size_t{pix.bytesperline} * (pix.height - 1) + row_bytes;
 
   StreamBuffers stream(io_, fd_);
-  const int64_t stream_started_ns = MonotonicNs();
+  const int64_t stream_started_ns = MonotonicNanoseconds();
   if (const char* failed = stream.Start()) {
     if (errno == EBUSY) return Fail(path_ + ": busy: another program is streaming from it");
     return FailWithErrno(failed);
@@ -286,7 +281,7 @@ bool V4l2Source::Grab() {
     const bool usable =
         !(buffer.flags & V4L2_BUF_FLAG_ERROR) && used >= frame_size && stream.Length(buffer) >= frame_size;
     if (usable && warm_up_left == 0) {
-      frame_taken_ns_ = FrameTakenNs(buffer, stream_started_ns, MonotonicNs());
+      frame_taken_ns_ = FrameTakenNs(buffer, stream_started_ns, MonotonicNanoseconds());
       frame_.assign(data, data + frame_size);
       return true;
     }
