@@ -8,12 +8,15 @@ set(STILLCAM_CGI_DIR lib/cgi-bin CACHE STRING "Folder of the installed CGI progr
 set(STILLCAM_PAGE_DIR share/stillcam CACHE STRING "Folder of the installed webcam page")
 
 # Before anything is copied: note the folders this installation creates, so that uninstall can take
-# them away again and leave every folder that was there before.
+# them away again and leave every folder that was there before, and the DESTDIR it goes to, which
+# CMake's manifest leaves out.
 set(stillcam_created_dirs_file ${PROJECT_BINARY_DIR}/install_created_dirs.txt)
+set(stillcam_destdir_file ${PROJECT_BINARY_DIR}/install_destdir.txt)
 install(CODE "
   set(STILLCAM_INSTALL_DIRS \"${STILLCAM_CGI_DIR};${STILLCAM_PAGE_DIR}\")
   set(STILLCAM_CREATED_DIRS_FILE \"${stillcam_created_dirs_file}\")
-  include(\"${PROJECT_SOURCE_DIR}/cmake/note_created_dirs.cmake\")
+  set(STILLCAM_DESTDIR_FILE \"${stillcam_destdir_file}\")
+  include(\"${PROJECT_SOURCE_DIR}/cmake/install_notes.cmake\")
 ")
 # Plain 0755: the program needs no privilege of its own, only the server user's access to the camera.
 install(TARGETS stillcam RUNTIME DESTINATION ${STILLCAM_CGI_DIR}
@@ -21,8 +24,10 @@ install(TARGETS stillcam RUNTIME DESTINATION ${STILLCAM_CGI_DIR}
 install(FILES ${PROJECT_SOURCE_DIR}/web/index.html DESTINATION ${STILLCAM_PAGE_DIR})
 
 # cmake --build build --target uninstall: removes the files of the last installation (CMake's own
-# install_manifest.txt) and the folders it created, each only once it is empty.
+# install_manifest.txt, under the DESTDIR it went to) and the folders it created, each only once it is
+# empty.
 add_custom_target(uninstall
   COMMAND ${CMAKE_COMMAND} -DMANIFEST=${PROJECT_BINARY_DIR}/install_manifest.txt
-          -DCREATED_DIRS_FILE=${stillcam_created_dirs_file} -P ${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake
+          -DCREATED_DIRS_FILE=${stillcam_created_dirs_file} -DDESTDIR_FILE=${stillcam_destdir_file}
+          -P ${PROJECT_SOURCE_DIR}/cmake/uninstall.cmake
   VERBATIM)

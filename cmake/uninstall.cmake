@@ -1,17 +1,23 @@
-# cmake -DMANIFEST=... -DCREATED_DIRS_FILE=... -P uninstall.cmake
+# cmake -DMANIFEST=... -DCREATED_DIRS_FILE=... -DDESTDIR_FILE=... -P uninstall.cmake
 # Removes every file that the last cmake --install put in place, then the folders that installations
 # created, deepest first and only when empty: a folder that holds anything else stays.
 if(NOT EXISTS "${MANIFEST}")
   message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} does not exist (cmake --install writes it).")
 endif()
+# The manifest names the files without the DESTDIR they were staged under.
+set(destdir "")
+if(EXISTS "${DESTDIR_FILE}")
+  file(READ "${DESTDIR_FILE}" destdir)
+endif()
 file(STRINGS "${MANIFEST}" files)
 foreach(file IN LISTS files)
+  set(file "${destdir}${file}")
   if(EXISTS "${file}" OR IS_SYMLINK "${file}")
     message(STATUS "Removing ${file}")
     file(REMOVE "${file}")
   endif()
 endforeach()
-file(REMOVE "${MANIFEST}")
+file(REMOVE "${MANIFEST}" "${DESTDIR_FILE}")
 
 if(EXISTS "${CREATED_DIRS_FILE}")
   file(STRINGS "${CREATED_DIRS_FILE}" dirs)

@@ -57,6 +57,21 @@ TEST(Install, PutsTheProgramAndThePageUnderThePrefix) {
   EXPECT_TRUE(Tree(prefix.path()).empty()) << uninstall.out;
 }
 
+// A staged installation (DESTDIR, as for a package) is taken away from where it was staged, and the
+// same paths outside the stage are never touched.
+TEST(Install, UninstallOfAStagedInstallationRemovesTheStagedFiles) {
+  TempFolder stage;
+  ProcessResult install = RunProcess(STILLCAM_CMAKE, {"--install", STILLCAM_BUILD_DIR, "--prefix", "/usr"},
+                                     {"PATH=/usr/bin:/bin", "DESTDIR=" + stage.path()});
+  ASSERT_EQ(install.exit_status, 0) << install.out << install.err;
+  ASSERT_TRUE(fs::exists(stage.path() + "/usr/lib/cgi-bin/stillcam")) << install.out;
+
+  ProcessResult uninstall = Uninstall();
+  ASSERT_EQ(uninstall.exit_status, 0) << uninstall.out << uninstall.err;
+  EXPECT_TRUE(Tree(stage.path()).empty()) << uninstall.out;
+  EXPECT_EQ(uninstall.out.find("Removing /usr/"), std::string::npos) << uninstall.out;
+}
+
 // Folders that were there before, and what others put in them, stay; so does a file of the same
 // name as ours in a folder the installation does not use. Installing twice changes nothing of that.
 TEST(Install, UninstallLeavesWhatWasThereBefore) {
