@@ -97,6 +97,24 @@ TEST_P(PixelFormatTest, RowConversionAgreesWithThePixelModel) {
   }
 }
 
+// The 5-6-5 and 5-5-5 fast paths, which cameras deliver, for every value a pixel can hold.
+TEST(PixelFormat, SixteenBitFastPathsAgreeForEveryValue) {
+  for (const PixelFormat& format :
+       {PixelFormat::Packed(16, 0x7C00, 0x03E0, 0x001F), PixelFormat::Packed(16, 0xF800, 0x07E0, 0x001F)}) {
+    constexpr size_t kValues = 65536;
+    std::vector<uint8_t> row(2 * kValues);
+    for (size_t value = 0; value < kValues; ++value) format.Store(row.data(), value, static_cast<uint32_t>(value));
+    std::vector<uint8_t> rgbx(4 * kValues);
+    RgbxRowConverter(format).Convert(row.data(), rgbx.data(), kValues);
+    for (size_t value = 0; value < kValues; ++value) {
+      uint32_t rgb = format.ToRgb(static_cast<uint32_t>(value));
+      uint32_t converted = uint32_t{rgbx[4 * value]} << 16 | uint32_t{rgbx[4 * value + 1]} << 8 | rgbx[4 * value + 2];
+      ASSERT_EQ(converted, rgb) << "value " << value << ", green mask " << format.green_mask();
+      ASSERT_EQ(rgbx[4 * value + 3], 0) << "value " << value;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, PixelFormatTest, testing::ValuesIn(Layouts()),
                          [](const testing::TestParamInfo<Layout>& param) { return std::string(param.param.name); });
 
