@@ -11,8 +11,9 @@ std::unique_ptr<FrameSource> ConnectV4l2(CaptureWindow& window, const std::strin
   const CaptureDrivers& drivers = window.drivers;
   auto source = std::make_unique<V4l2Source>(*drivers.io, path, drivers.timeouts, drivers.warm_up_frames,
                                              window.failure, drivers.give_way);
-  if (source->Connect()) return source;
-  return nullptr;  // the source said why
+  if (!source->Connect()) return nullptr;  // the source said why
+  source->SetControls(drivers.camera_controls, drivers.warn);
+  return source;
 }
 
 }  // namespace

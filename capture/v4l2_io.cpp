@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <libv4l2.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 
 #include <cerrno>
@@ -20,6 +21,7 @@ class LibV4l2 final : public V4l2Io {
   }
   int Close(int fd) const override { return v4l2_close(fd); }
   int Ioctl(int fd, unsigned long request, void* arg) const override { return v4l2_ioctl(fd, request, arg); }
+  int DeviceIoctl(int fd, unsigned long request, void* arg) const override { return ioctl(fd, request, arg); }
   void* Mmap(size_t length, int fd, off_t offset) const override {
     return v4l2_mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, offset);
   }

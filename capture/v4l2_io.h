@@ -17,6 +17,8 @@ class V4l2Io {
   virtual int Wrap(int fd) const = 0;
   virtual int Close(int fd) const = 0;  // wrapped or not
   virtual int Ioctl(int fd, unsigned long request, void* arg) const = 0;
+  // The device's own answer, past libv4l2: what the camera itself delivers behind the conversion.
+  virtual int DeviceIoctl(int fd, unsigned long request, void* arg) const = 0;
   virtual void* Mmap(size_t length, int fd, off_t offset) const = 0;  // shared, read and write
   virtual int Munmap(void* start, size_t length) const = 0;
   virtual int Poll(pollfd* fds, nfds_t count, int timeout_ms) const = 0;

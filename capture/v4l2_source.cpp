@@ -12,6 +12,8 @@
 
 #include "base/platform.h"
 #include "capture/bmp_writer.h"
+#include "capture/mjpeg_frame.h"
+#include "capture/v4l2_controls.h"
 
 namespace {
 
@@ -162,6 +164,11 @@ bool V4l2Source::Connect() {
   return true;
 }
 
+void V4l2Source::SetControls(const std::vector<CameraControl>& controls,
+                             const std::function<void(const std::string&)>& warn) const {
+  ApplyCameraControls(io_, fd_, controls, warn);
+}
+
 bool V4l2Source::LockDevice() {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeouts_.lock_ms);
   for (;;) {
@@ -196,7 +203,23 @@ void V4l2Source::SetFormat(const BitmapInfoHeader& wanted) {
   request.fmt.pix.field = V4L2_FIELD_NONE;
   // Refused or adjusted: what counts is what the device reports next.
   format_refused_busy_ = !io_.Request(fd_, VIDIOC_S_FMT, &request) && errno == EBUSY;
-  if (ReadFormat() && !format_refused_busy_) AskFastestFrameRate();
+  if (!ReadFormat() || format_refused_busy_) return;
+  if (!native_555) TakeJpegAsSent();
+  AskFastestFrameRate();
+}
+
+// libv4l2 decodes Motion-JPEG itself, and a frame the camera cut short (common on a busy USB bus, and
+// often not flagged) comes out as a picture whose lower part is grey. When the camera sends JPEG,
+// its frames are taken as they come and decoded by TakeFrame, which passes damaged ones over.
+void V4l2Source::TakeJpegAsSent() {
+  v4l2_format sent{};
+  sent.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+  if (io_.DeviceIoctl(fd_, VIDIOC_G_FMT, &sent) != 0) return;
+  const uint32_t code = sent.fmt.pix.pixelformat;
+  if (code != V4L2_PIX_FMT_MJPEG && code != V4L2_PIX_FMT_JPEG) return;
+  // The camera's own format is one libv4l2 passes through unconverted.
+  io_.Request(fd_, VIDIOC_S_FMT, &sent);
+  jpeg_ = ReadFormat() && format_.fmt.pix.pixelformat == code;
 }
 
 bool V4l2Source::ReadFormat() {
@@ -240,15 +263,16 @@ void V4l2Source::AskFastestFrameRate() {
 bool V4l2Source::Grab() {
   if (!format_known_ && !ReadFormat()) return FailWithErrno("VIDIOC_G_FMT");
   const v4l2_pix_format& pix = format_.fmt.pix;
-  const uint16_t bits = BitsPerPixel(pix.pixelformat);
+  const uint16_t bits = jpeg_ ? 24 : BitsPerPixel(pix.pixelformat);
   if (bits == 0 && format_refused_busy_) return Fail(path_ + ": busy: another program is streaming from it");
   if (bits == 0)
     return Fail(path_ + ": delivers " + FourCc(pix.pixelformat) + " frames, which cannot be stored");
   const size_t row_bytes = size_t{pix.width} * (bits / 8);
-  if (pix.width == 0 || pix.height == 0 || pix.bytesperline < row_bytes)
+  if (pix.width == 0 || pix.height == 0 || (!jpeg_ && pix.bytesperline < row_bytes))
     return Fail(path_ + ": reports an impossible frame layout");
-  // The last row needs no padding after it; some drivers leave it out of the buffer.
-  const size_t frame_size = size_t{pix.bytesperline} * (pix.height - 1) + row_bytes;
+  // The last row needs no padding after it; some drivers leave it out of the buffer. A JPEG frame
+  // has the length the device reports.
+  const size_t frame_size = jpeg_ ? 1 : size_t{pix.bytesperline} * (pix.height - 1) + row_bytes;
 
   StreamBuffers stream(io_, fd_);
   const int64_t stream_started_ns = MonotonicNanoseconds();
@@ -261,6 +285,9 @@ bool V4l2Source::Grab() {
   Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeouts_.frame_ms);
   for (;;) {
     const int left = MillisecondsUntil(deadline);
+    if (left == 0 && !damage_.empty())
+      return Fail(path_ + ": only damaged frames within " + std::to_string(timeouts_.frame_ms) +
+                  " ms; the last: " + damage_);
     if (left == 0) return Fail(path_ + ": no frame within " + std::to_string(timeouts_.frame_ms) + " ms");
     pollfd wait{fd_, POLLIN, 0};
     int ready = io_.Poll(&wait, 1, left);
@@ -276,16 +303,17 @@ bool V4l2Source::Grab() {
     }
     const uint8_t* data = stream.Data(buffer);
     if (data == nullptr) return Fail(path_ + ": the device returned a buffer it was not given");
-    const size_t used = buffer.bytesused != 0 ? buffer.bytesused : stream.Length(buffer);
-    // A damaged or short frame is passed over; it does not count as a sign of life either.
-    const bool usable =
-        !(buffer.flags & V4L2_BUF_FLAG_ERROR) && used >= frame_size && stream.Length(buffer) >= frame_size;
-    if (usable && warm_up_left == 0) {
+    const size_t used = std::min<size_t>(buffer.bytesused != 0 ? buffer.bytesused : stream.Length(buffer),
+                                         stream.Length(buffer));
+    // A flagged or short frame is passed over; it does not count as a sign of life either. A JPEG
+    // frame that does not decode cleanly is passed over the same way once the warm-up is done (the
+    // warm-up frames are not decoded).
+    const bool usable = !(buffer.flags & V4L2_BUF_FLAG_ERROR) && used >= frame_size;
+    if (usable && warm_up_left == 0 && TakeFrame(data, used, frame_size)) {
       frame_taken_ns_ = FrameTakenNs(buffer, stream_started_ns, MonotonicNanoseconds());
-      frame_.assign(data, data + frame_size);
       return true;
     }
-    if (usable) {
+    if (usable && warm_up_left > 0) {
       --warm_up_left;
       deadline = Clock::now() + std::chrono::milliseconds(timeouts_.frame_ms);
     }
@@ -293,14 +321,29 @@ bool V4l2Source::Grab() {
   }
 }
 
+bool V4l2Source::TakeFrame(const uint8_t* data, size_t used, size_t frame_size) {
+  const v4l2_pix_format& pix = format_.fmt.pix;
+  if (jpeg_) {
+    frame_bits_ = 24;
+    frame_stride_ = size_t{pix.width} * 3;
+    if (DecodeMjpegFrame(data, used, pix.width, pix.height, frame_, damage_)) return true;
+    frame_.clear();
+    return false;
+  }
+  frame_bits_ = BitsPerPixel(pix.pixelformat);
+  frame_stride_ = pix.bytesperline;
+  frame_.assign(data, data + frame_size);
+  return true;
+}
+
 bool V4l2Source::SaveFrame(const char* path) {
   if (frame_.empty()) return Fail(path_ + ": no frame taken");
   const v4l2_pix_format& pix = format_.fmt.pix;
   BmpPixels pixels{static_cast<int32_t>(pix.width),
                    static_cast<int32_t>(pix.height),
-                   BitsPerPixel(pix.pixelformat),
+                   frame_bits_,
                    frame_.data(),
-                   pix.bytesperline,
+                   frame_stride_,
                    true};
   if (!WriteBmpFile(path, pixels))
     return Fail(std::string("cannot write the frame file: ") + std::strerror(errno));

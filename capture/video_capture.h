@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "capture/bitmap_info_header.h"
+#include "capture/camera_control.h"
 #include "capture/frame_source.h"
 #include "capture/system_drivers.h"
 
@@ -25,6 +28,9 @@ struct CaptureDrivers : SystemDrivers {
   std::optional<std::string> driver_1;  // replaces what stands at index 1
   int warm_up_frames = 0;               // thrown away after the stream starts, while the camera settles
   GiveWay give_way;  // for a camera that another run holds; none: wait for it
+  std::vector<CameraControl> camera_controls;  // set on a camera after connecting, in this order
+  // Says one line in the server's error log, verbose or not: a control the camera would not take.
+  std::function<void(const std::string& line)> warn = [](const std::string&) {};
 };
 
 // A capture window: the drivers it can reach, the one connected, and why the last operation failed.

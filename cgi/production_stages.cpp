@@ -23,6 +23,8 @@ CaptureDrivers DriversFrom(const Settings& settings, SystemDrivers system, GiveW
   drivers.driver_1 = settings.device;
   drivers.warm_up_frames = settings.skip_frames;
   if (settings.share) drivers.give_way = std::move(give_way);
+  drivers.camera_controls = settings.camera_controls;
+  drivers.warn = [](const std::string& line) { std::fprintf(stderr, "stillcam: %s\n", line.c_str()); };
   return drivers;
 }
 

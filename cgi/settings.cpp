@@ -1,5 +1,6 @@
 #include "cgi/settings.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -21,6 +22,53 @@ int WholeNumberUpTo(const char* text, int most) {
     if (number > most) return -1;
   }
   return number;
+}
+
+// A whole number with an optional minus sign that fits 64 bits.
+bool ParseInteger(const std::string& text, int64_t& number) {
+  size_t at = text.starts_with('-') ? 1 : 0;
+  if (at == text.size()) return false;
+  uint64_t magnitude = 0;
+  const uint64_t limit = at == 1 ? uint64_t{INT64_MAX} + 1 : uint64_t{INT64_MAX};
+  for (; at < text.size(); ++at) {
+    if (text[at] < '0' || text[at] > '9') return false;
+    const unsigned digit = static_cast<unsigned>(text[at] - '0');
+    if (magnitude > (limit - digit) / 10) return false;
+    magnitude = magnitude * 10 + digit;
+  }
+  number = text.starts_with('-') ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
+  return true;
+}
+
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// name=value,name=value: each item that does not read as a name and a whole number is reported in a
+// line of its own and left out, so that the others still reach the camera.
+std::vector<CameraControl> ParseCameraControls(const std::string& list, std::vector<std::string>& warnings) {
+  std::vector<CameraControl> controls;
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(',', start);
+    if (end == std::string::npos) end = list.size();
+    const std::string item = list.substr(start, end - start);
+    start = end + 1;
+    if (Trimmed(item).empty()) continue;
+    const size_t equals = item.find('=');
+    CameraControl control{Trimmed(item.substr(0, equals)), 0};
+    if (equals == std::string::npos || control.name.empty()) {
+      warnings.push_back("control " + Trimmed(item) + ": not name=value");
+    } else if (!ParseInteger(Trimmed(item.substr(equals + 1)), control.value)) {
+      warnings.push_back("control " + control.name + ": " + Trimmed(item.substr(equals + 1)) +
+                         " is not a whole number");
+    } else {
+      controls.push_back(control);
+    }
+  }
+  return controls;
 }
 
 void Ignore(std::vector<std::string>& warnings, const char* name, const char* value, const char* rule,
@@ -58,5 +106,7 @@ Settings ReadSettings(const EnvironmentLookup& variable, std::vector<std::string
   ReadSwitch(variable, "STILLCAM_SHARE", settings.share, warnings);
   if (const char* font = ValueOf(variable, "STILLCAM_FONT")) settings.font = font;
   if (const char* font = ValueOf(variable, "STILLCAM_BOLD_FONT")) settings.bold_font = font;
+  if (const char* controls = ValueOf(variable, "STILLCAM_CONTROLS"))
+    settings.camera_controls = ParseCameraControls(controls, warnings);
   return settings;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/camera_control.h"
+
 // What the administrator set for stillcam in the web server's environment: read once, in main(), and
 // passed down; each layer gets the part it needs as a plain value. Unset or empty variables give the
 // defaults. A value that is set but cannot be used gives one warning and the default as well.
@@ -16,6 +18,7 @@ struct Settings {
   std::string font;                       // STILLCAM_FONT, a TrueType file; empty: the default font
   std::string bold_font;                  // STILLCAM_BOLD_FONT; empty: the regular font, emboldened
   bool share = true;  // STILLCAM_SHARE: 1 or 0; requests that wait for the camera share its picture
+  std::vector<CameraControl> camera_controls;  // STILLCAM_CONTROLS: name=value,... applied in this order
 };
 
 // A variable's value, or nullptr when it is not set.

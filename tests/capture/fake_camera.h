@@ -63,6 +63,7 @@ class FakeCamera final : public V4l2Io {
   int Wrap(int fd) const override;
   int Close(int fd) const override;
   int Ioctl(int fd, unsigned long request, void* arg) const override;
+  int DeviceIoctl(int fd, unsigned long request, void* arg) const override { return Ioctl(fd, request, arg); }
   void* Mmap(size_t length, int fd, off_t offset) const override;
   int Munmap(void* start, size_t length) const override;
   int Poll(pollfd* fds, nfds_t count, int timeout_ms) const override;

@@ -196,4 +196,39 @@ TEST_F(VividSharing, SimultaneousRequestsOfDifferentSizesEachGetTheirOwn) {
 
 // --- Sharing between simultaneous requests (end) ---
 
+// The mean level of vivid's white bar below its text, 0 to 255.
+int WhiteBarLevel(const DecodedJpeg& picture) {
+  long sum = 0, count = 0;
+  for (int y = picture.height / 2; y < picture.height * 7 / 8; ++y)
+    for (int x = 0; x < picture.width / 8; ++x, ++count) {
+      const uint32_t pixel = picture.At(x, y);
+      sum += ((pixel >> 16 & 0xFF) + (pixel >> 8 & 0xFF) + (pixel & 0xFF)) / 3;
+    }
+  return count == 0 ? 0 : static_cast<int>(sum / count);
+}
+
+TEST_F(VividGuest, ControlsAreSetBeforeTheStreamStarts) {
+  DecodedJpeg dark = Picture("controls_dark");
+  DecodedJpeg normal = Picture("controls_default");
+  ASSERT_TRUE(dark.ok && normal.ok) << dark.error << normal.error;
+  ExpectVividColourBars(normal, "controls_default");
+  EXPECT_LT(WhiteBarLevel(dark) + 50, WhiteBarLevel(normal))
+      << "brightness=40 gives " << WhiteBarLevel(dark) << ", brightness=128 gives " << WhiteBarLevel(normal);
+}
+
+// A name the camera does not have, a read-only control, a menu item the driver refuses and a value out
+// of range: one line each, in order; the rest is still applied (a 64-bit value and the brightness
+// after them), and the picture is served.
+TEST_F(VividGuest, RefusedControlsAreReportedOneLineEachAndTheRestStillApplied) {
+  DecodedJpeg picture = Picture("controls_refused",
+                                "stillcam: control no_such_control: the camera has no control of that name\n"
+                                "stillcam: control read_only_integer_32_bits: read-only\n"
+                                "stillcam: control menu: 2 refused: Invalid argument\n"
+                                "stillcam: control brightness: 1000 is outside 0 to 255\n");
+  ASSERT_TRUE(picture.ok) << picture.error;
+  DecodedJpeg normal = Picture("controls_default");
+  EXPECT_LT(WhiteBarLevel(picture) + 50, WhiteBarLevel(normal)) << "brightness=40 was not applied";
+  EXPECT_EQ(Result("controls_refused.int64"), "integer_64_bits: 9000000000\n");
+}
+
 }  // namespace

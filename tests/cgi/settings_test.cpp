@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,9 +22,9 @@ Settings Read(const std::map<std::string, std::string>& environment, std::vector
 }
 
 TEST(Settings, DefaultsWhenNothingOrOnlyEmptyValuesAreSet) {
-  const std::string kVariables[] = {"TMPDIR",           "STILLCAM_DEVICE", "STILLCAM_SKIP_FRAMES",
-                                    "STILLCAM_VERBOSE", "STILLCAM_FONT",   "STILLCAM_BOLD_FONT",
-                                    "STILLCAM_SHARE"};
+  const std::string kVariables[] = {"TMPDIR",           "STILLCAM_DEVICE",   "STILLCAM_SKIP_FRAMES",
+                                    "STILLCAM_VERBOSE", "STILLCAM_FONT",     "STILLCAM_BOLD_FONT",
+                                    "STILLCAM_SHARE",   "STILLCAM_CONTROLS"};
   std::map<std::string, std::string> empty;
   for (const std::string& name : kVariables) empty[name] = "";
   for (const auto& environment : {std::map<std::string, std::string>{}, empty}) {
@@ -36,6 +37,7 @@ TEST(Settings, DefaultsWhenNothingOrOnlyEmptyValuesAreSet) {
     EXPECT_EQ(settings.font, "");
     EXPECT_EQ(settings.bold_font, "");
     EXPECT_TRUE(settings.share);
+    EXPECT_TRUE(settings.camera_controls.empty());
     EXPECT_TRUE(warnings.empty());
   }
 }
@@ -48,7 +50,8 @@ TEST(Settings, ValuesAreTakenAsTheyStand) {
                             {"STILLCAM_VERBOSE", "1"},
                             {"STILLCAM_FONT", "/fonts/a.ttf"},
                             {"STILLCAM_BOLD_FONT", "/fonts/b.ttf"},
-                            {"STILLCAM_SHARE", "0"}},
+                            {"STILLCAM_SHARE", "0"},
+                            {"STILLCAM_CONTROLS", "brightness=40,auto_exposure=1"}},
                            warnings);
   EXPECT_EQ(settings.temporary_folder, "/var/tmp/cam");
   EXPECT_EQ(settings.device, "file:/srv/offline.bmp");
@@ -57,6 +60,7 @@ TEST(Settings, ValuesAreTakenAsTheyStand) {
   EXPECT_EQ(settings.font, "/fonts/a.ttf");
   EXPECT_EQ(settings.bold_font, "/fonts/b.ttf");
   EXPECT_FALSE(settings.share);
+  EXPECT_EQ(settings.camera_controls, (std::vector<CameraControl>{{"brightness", 40}, {"auto_exposure", 1}}));
   EXPECT_TRUE(warnings.empty());
 }
 
@@ -100,6 +104,34 @@ TEST(Settings, AValueThatCannotBeUsedIsReportedAndGivesTheDefault) {
     EXPECT_EQ(settings.verbose, c.verbose);
     EXPECT_EQ(settings.share, c.share);
     EXPECT_EQ(warnings, c.warning ? std::vector<std::string>{c.warning} : std::vector<std::string>{});
+  }
+}
+
+// Controls keep their order; an item that is not name=whole number is reported alone and left out, so
+// that the others still reach the camera. Whether the camera has the name is the camera's to say.
+TEST(Settings, CameraControlsAreReadItemByItem) {
+  struct Case {
+    const char* value;
+    std::vector<CameraControl> controls;
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {"contrast=20,brightness=-5,contrast=30", {{"contrast", 20}, {"brightness", -5}, {"contrast", 30}}, {}},
+      {" brightness = 40 , ,gain=0,", {{"brightness", 40}, {"gain", 0}}, {}},
+      {"exposure_time_absolute=9223372036854775807", {{"exposure_time_absolute", INT64_MAX}}, {}},
+      {"brightness,contrast=20", {{"contrast", 20}}, {"control brightness: not name=value"}},
+      {"=5,contrast=20", {{"contrast", 20}}, {"control =5: not name=value"}},
+      {"brightness=bright,contrast=2x,gain=", {},
+       {"control brightness: bright is not a whole number", "control contrast: 2x is not a whole number",
+        "control gain:  is not a whole number"}},
+      {"gain=9223372036854775808,gain=-9223372036854775808", {{"gain", INT64_MIN}},
+       {"control gain: 9223372036854775808 is not a whole number"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    std::vector<std::string> warnings;
+    Settings settings = Read({{"STILLCAM_CONTROLS", c.value}}, warnings);
+    EXPECT_EQ(settings.camera_controls, c.controls);
+    EXPECT_EQ(warnings, c.warnings);
   }
 }
 

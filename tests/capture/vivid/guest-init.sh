@@ -60,6 +60,15 @@ run busy_elsewhere "large" STILLCAM_VERBOSE=1
 kill $streamer
 wait $streamer
 
+# Camera controls, set before the stream starts; vivid's brightness shows in its picture. Refused
+# ones are reported and the rest still applied. The last case leaves vivid as it found it.
+v4l2-ctl -d /dev/video0 --list-ctrls >/results/controls 2>&1
+run controls_dark "large" STILLCAM_CONTROLS=brightness=40
+run controls_refused "large" \
+  STILLCAM_CONTROLS=no_such_control=1,read_only_integer_32_bits=5,menu=2,brightness=1000,integer_64_bits=9000000000,brightness=40
+v4l2-ctl -d /dev/video0 --get-ctrl integer_64_bits >/results/controls_refused.int64 2>&1
+run controls_default "large" STILLCAM_CONTROLS=brightness=128,integer_64_bits=0
+
 # feed DEVICE MODE: a producer writes frames to the device from now on, as a webcam would deliver them.
 feed() {
   rm -f /tmp/producer.ready
@@ -83,6 +92,15 @@ run loopback_mjpeg "large" STILLCAM_DEVICE=/dev/video11
 stop_feeding
 feed /dev/video12 mjpeg-no-dht
 run loopback_mjpeg_no_dht "large" STILLCAM_DEVICE=/dev/video12
+stop_feeding
+# Frames cut short and not flagged, as UVC cameras deliver them on a busy bus: every other one, and all.
+feed /dev/video13 mjpeg-cut-alternate
+run loopback_cut_alternate_at_once "large" STILLCAM_DEVICE=/dev/video13 STILLCAM_SKIP_FRAMES=0
+run loopback_cut_alternate_after_one "large" STILLCAM_DEVICE=/dev/video13 STILLCAM_SKIP_FRAMES=1
+run loopback_cut_alternate "large" STILLCAM_DEVICE=/dev/video13
+stop_feeding
+feed /dev/video14 mjpeg-cut
+run loopback_cut "large" STILLCAM_DEVICE=/dev/video14 STILLCAM_VERBOSE=1
 stop_feeding
 # A camera that stops sending: it hands over the frame it has, and then nothing more comes.
 feed /dev/video11 mjpeg
