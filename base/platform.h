@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 // What stillcam takes from the operating system beyond standard C++, in one place. One
@@ -72,6 +73,14 @@ MappedView MapFile(int fd, uint64_t offset, size_t size, bool writable, size_t& 
 // Fresh zeroed memory of its own, writable.
 MappedView MapMemory(size_t size);
 void UnmapView(const MappedView& view);
+
+// A variable of the process environment (Windows: GetEnvironmentVariableA); nothing when it is not
+// set.
+std::optional<std::string> EnvironmentValue(const char* name);
+
+// The system's folder for temporary files: /tmp on POSIX, GetTempPath on Windows; no trailing
+// separator.
+std::string SystemTemporaryFolder();
 
 // Reads the time zone from the process's environment; LocalTime uses it from then on.
 void LoadTimeZone();

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -209,4 +210,12 @@ void PrepareProcess() {
     if (fcntl(fd, F_GETFD) < 0) open("/dev/null", O_RDONLY);  // takes the lowest free number: fd
   }
   signal(SIGPIPE, SIG_IGN);
+}
+
+std::string SystemTemporaryFolder() { return "/tmp"; }
+
+std::optional<std::string> EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
 }

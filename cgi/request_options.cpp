@@ -1,7 +1,10 @@
 #include "cgi/request_options.h"
 
-#include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
+
+#include "base/platform.h"
 
 namespace {
 
@@ -37,4 +40,7 @@ SnapshotOptions ParseQuery(const char* query) {
   return options;
 }
 
-SnapshotOptions ReadOptions() { return ParseQuery(std::getenv("QUERY_STRING")); }
+SnapshotOptions ReadOptions() {
+  const std::optional<std::string> query = EnvironmentValue("QUERY_STRING");
+  return ParseQuery(query ? query->c_str() : nullptr);
+}

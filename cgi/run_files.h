@@ -19,6 +19,7 @@ class RunFiles {
  private:
   char frame_path_[PATH_MAX] = {};
   char picture_path_[PATH_MAX] = {};
+  int held_fd_ = -1;  // where the system can, a descriptor that removes the picture file when it goes
 };
 
 // On SIGTERM, SIGINT or SIGHUP (the web server giving up on us) the live run's files are removed

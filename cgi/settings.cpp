@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/platform.h"
+
 namespace {
 
 constexpr int kMostSkipFrames = 100;  // a few seconds of frames at the most
@@ -91,7 +93,8 @@ void ReadSwitch(const EnvironmentLookup& variable, const char* name, bool& value
 
 Settings ReadSettings(const EnvironmentLookup& variable, std::vector<std::string>& warnings) {
   Settings settings;
-  if (const char* tmpdir = ValueOf(variable, "TMPDIR")) settings.temporary_folder = tmpdir;
+  const char* tmpdir = ValueOf(variable, "TMPDIR");
+  settings.temporary_folder = tmpdir != nullptr ? tmpdir : SystemTemporaryFolder();
   if (const char* device = ValueOf(variable, "STILLCAM_DEVICE")) settings.device = device;
   if (const char* skip = ValueOf(variable, "STILLCAM_SKIP_FRAMES")) {
     int frames = WholeNumberUpTo(skip, kMostSkipFrames);

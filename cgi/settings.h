@@ -11,7 +11,7 @@
 // passed down; each layer gets the part it needs as a plain value. Unset or empty variables give the
 // defaults. A value that is set but cannot be used gives one warning and the default as well.
 struct Settings {
-  std::string temporary_folder = "/tmp";  // TMPDIR
+  std::string temporary_folder = "/tmp";  // TMPDIR, else the system's (/tmp; Windows: GetTempPath)
   std::optional<std::string> device;      // STILLCAM_DEVICE: what stands at capture driver 1
   int skip_frames = 5;                    // STILLCAM_SKIP_FRAMES: a whole number from 0 to 100
   bool verbose = false;                   // STILLCAM_VERBOSE: 1 or 0
