@@ -15,7 +15,7 @@ namespace {
 // process, as the capture library's own examples leave it.
 class VfwSource final : public FrameSource {
  public:
-  explicit VfwSource(HWND window) : window_(window) {}
+  VfwSource(HWND window, std::string& failure) : FrameSource(failure), window_(window) {}
   ~VfwSource() override { SendMessageA(window_, WM_CAP_DRIVER_DISCONNECT, 0, 0); }
   VfwSource(const VfwSource&) = delete;
   VfwSource& operator=(const VfwSource&) = delete;
@@ -46,38 +46,39 @@ std::string DriverName(unsigned driver) {
   return name;
 }
 
-std::unique_ptr<FrameSource> ConnectVfw(const CaptureWindow& window, unsigned driver, std::string& why) {
-  HWND handle = capCreateCaptureWindowA(window.name.c_str(), window.style, window.x, window.y, window.width,
-                                        window.height, reinterpret_cast<HWND>(window.parent), window.id);
+std::unique_ptr<FrameSource> ConnectVfw(CaptureWindow& window, unsigned driver) {
+  const CaptureWindowShape& shape = window.shape;
+  HWND handle = capCreateCaptureWindowA(shape.name.c_str(), shape.style, shape.x, shape.y, shape.width,
+                                        shape.height, reinterpret_cast<HWND>(shape.parent), shape.id);
   if (handle == nullptr) {
-    why = "no capture window: AVICAP32 could not make one";
+    window.failure = "no capture window: AVICAP32 could not make one";
     return nullptr;
   }
   if (SendMessageA(handle, WM_CAP_DRIVER_CONNECT, driver, 0) == 0) {
     const std::string name = DriverName(driver);
-    why = "VFW driver " + std::to_string(driver) + (name.empty() ? " is not installed" : " (" + name + ") did not connect");
+    window.failure = "VFW driver " + std::to_string(driver) +
+                     (name.empty() ? " is not installed" : " (" + name + ") did not connect");
     return nullptr;
   }
-  return std::make_unique<VfwSource>(handle);
+  return std::make_unique<VfwSource>(handle, window.failure);
 }
 
 }  // namespace
 
 WindowHandle DesktopWindow() { return reinterpret_cast<WindowHandle>(GetDesktopWindow()); }
 
-std::unique_ptr<FrameSource> ConnectSystemDriver(const CaptureWindow& window, int number, std::string& why) {
-  return ConnectVfw(window, static_cast<unsigned>(number - 1), why);
+std::unique_ptr<FrameSource> ConnectSystemDriver(CaptureWindow& window, int number) {
+  return ConnectVfw(window, static_cast<unsigned>(number - 1));
 }
 
-std::unique_ptr<FrameSource> ConnectNamedSystemDriver(const CaptureWindow& window, const std::string& name,
-                                                      std::string& why) {
+std::unique_ptr<FrameSource> ConnectNamedSystemDriver(CaptureWindow& window, const std::string& name) {
   constexpr std::string_view kVfwPrefix = "vfw:";
   unsigned driver = 0;
   const char* digits = name.data() + kVfwPrefix.size();
   const char* end = name.data() + name.size();
   if (!name.starts_with(kVfwPrefix) || digits == end || std::from_chars(digits, end, driver).ptr != end) {
-    why = "no capture driver \"" + name + "\": on Windows a driver is test, file:PATH or vfw:N";
+    window.failure = "no capture driver \"" + name + "\": on Windows a driver is test, file:PATH or vfw:N";
     return nullptr;
   }
-  return ConnectVfw(window, driver, why);
+  return ConnectVfw(window, driver);
 }

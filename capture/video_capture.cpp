@@ -25,11 +25,12 @@ std::unique_ptr<FrameSource> ConnectNamed(CaptureWindow& window, const std::stri
 
 }  // namespace
 
-std::unique_ptr<CaptureWindow> CreateCaptureWindow(const char* /*name*/, uint32_t /*style*/, int /*x*/,
-                                                   int /*y*/, int width, int height, WindowHandle parent,
-                                                   int /*id*/, CaptureDrivers drivers) {
+std::unique_ptr<CaptureWindow> CreateCaptureWindow(const char* name, uint32_t style, int x, int y, int width,
+                                                   int height, WindowHandle parent, int id,
+                                                   CaptureDrivers drivers) {
   if (width <= 0 || height <= 0 || parent == 0) return nullptr;
-  return std::make_unique<CaptureWindow>(std::move(drivers));
+  return std::make_unique<CaptureWindow>(CaptureWindowShape{name, style, x, y, width, height, parent, id},
+                                         std::move(drivers));
 }
 
 bool CapDriverConnect(CaptureWindow& window, int driver_index) {

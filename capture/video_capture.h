@@ -35,11 +35,25 @@ struct CaptureDrivers : SystemDrivers {
 
 // A capture window: the drivers it can reach, the one connected, and why the last operation failed.
 // The connected driver writes its reasons into failure itself, so that there is one account of them.
+// The window as it was asked for; a system whose drivers live behind a real capture window (Windows)
+// makes that window with it.
+struct CaptureWindowShape {
+  std::string name;
+  uint32_t style = 0;
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  WindowHandle parent = 0;
+  int id = 0;
+};
+
 struct CaptureWindow {
-  explicit CaptureWindow(CaptureDrivers from) : drivers(std::move(from)) {}
+  CaptureWindow(CaptureWindowShape asked, CaptureDrivers from) : shape(std::move(asked)), drivers(std::move(from)) {}
   CaptureWindow(const CaptureWindow&) = delete;
   CaptureWindow& operator=(const CaptureWindow&) = delete;
 
+  CaptureWindowShape shape;
   CaptureDrivers drivers;
   std::string failure;
   std::unique_ptr<FrameSource> driver;  // declared last: it refers to failure while it lives

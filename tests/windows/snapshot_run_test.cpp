@@ -31,7 +31,7 @@ class ScriptedStages : public SnapshotStages {
     WriteWholeFile(path, "BM frame");  // as the driver does: by name, replacing the file
     return failing_ != Step::kTake;
   }
-  void CloseCapture() override { events.push_back("close"); }
+  void CloseCapture() noexcept override { events.push_back("close"); }
   FrameBitmap LoadFrame(const char* path) override {
     events.push_back("load");
     if (ReadWholeFile(path) != "BM frame") throw std::runtime_error("not the frame written");
