@@ -1,6 +1,5 @@
 // Every branch of the run on Windows, with stages that record what they are asked and fail at a
 // chosen step, over the Windows run files.
-#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -14,8 +13,6 @@
 namespace {
 
 enum class Step { kNone, kOpen, kTake, kLoad, kCaption, kEncode, kResponse };
-
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 class ScriptedStages : public SnapshotStages {
  public:
@@ -112,18 +109,5 @@ INSTANTIATE_TEST_SUITE_P(
         BranchCase{"ResponseFault", Step::kResponse, false, 1, {"open", "take", "load", "encode", "response", "close"},
                    "stillcam: response: Broken pipe\n"}),
     [](const testing::TestParamInfo<BranchCase>& param) { return param.param.name; });
-
-// A frame file that an earlier, killed run left under a name of its own is no concern of this one: the
-// run makes names nobody has.
-TEST(RunFiles, TwoRunsNeverShareAFile) {
-  ScratchFolder tmp;
-  ScriptedStages first(Step::kNone), second(Step::kNone);
-  RunSnapshot(SnapshotOptions{}, first, tmp.path().c_str());
-  RunSnapshot(SnapshotOptions{}, second, tmp.path().c_str());
-  EXPECT_NE(first.frame_path, second.frame_path);
-  EXPECT_NE(first.picture_path, second.picture_path);
-  EXPECT_FALSE(Exists(first.frame_path));
-  EXPECT_FALSE(Exists(second.picture_path));
-}
 
 }  // namespace
