@@ -21,8 +21,8 @@ TEST(FrameLoader, ReadsEveryLayoutOfTheCorpus) {
     SCOPED_TRACE(file);
     const std::string path = WindowsPath(std::string(STILLCAM_SOURCE_DIR) + "/tests/fuzz/corpus/bmp/" + file);
     FrameBitmap frame = LoadFrameBitmap(path.c_str());
-    EXPECT_GT(frame.width, 0);
-    EXPECT_GT(frame.height, 0);
+    EXPECT_GT(frame.width(), 0);
+    EXPECT_GT(frame.height(), 0);
   }
 }
 
