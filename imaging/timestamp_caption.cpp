@@ -26,6 +26,10 @@ struct InkBitmap {
     auto column = static_cast<size_t>(x - left);
     bits[static_cast<size_t>(y - top) * pitch() + column / 8] |= static_cast<uint8_t>(0x80 >> (column % 8));
   }
+  void Clear(int32_t x, int32_t y) {
+    auto column = static_cast<size_t>(x - left);
+    bits[static_cast<size_t>(y - top) * pitch() + column / 8] &= static_cast<uint8_t>(~(0x80u >> (column % 8)));
+  }
   MonoBitmap View() const { return {width, height, pitch(), bits.data()}; }
 };
 
@@ -64,13 +68,7 @@ CaptionBitmaps GatherInk(const std::vector<InkPixel>& ink) {
       for (int32_t dx = -1; dx <= 1; ++dx) rim.Set(pixel.x + dx, pixel.y + dy);
     }
   }
-  for (int32_t y = 0; y < text.height; ++y) {
-    for (int32_t x = 0; x < text.width; ++x) {
-      if (!text.View().Ink(x, y)) continue;
-      auto column = static_cast<size_t>(x + 1);
-      rim.bits[static_cast<size_t>(y + 1) * rim.pitch() + column / 8] &= static_cast<uint8_t>(~(0x80 >> (column % 8)));
-    }
-  }
+  for (InkPixel pixel : ink) rim.Clear(pixel.x, pixel.y);  // the text is drawn there
   return gathered;
 }
 
