@@ -32,6 +32,7 @@ CaptureDrivers DriversFrom(const Settings& settings, SystemDrivers system, GiveW
 
 ProductionStages::ProductionStages(const Settings& settings, int64_t started, SystemDrivers system)
     : fonts_{settings.font, settings.bold_font},
+      flip_(settings.flip),
       verbose_(settings.verbose),
       share_(settings.share),
       started_(started),
@@ -68,7 +69,12 @@ bool ProductionStages::TakeFrame(const SnapshotOptions& options, const char* fra
 
 void ProductionStages::CloseCapture() noexcept { CapDriverDisconnect(*window_); }
 
-FrameBitmap ProductionStages::LoadFrame(const char* frame_path) { return LoadFrameBitmap(frame_path); }
+// A camera mounted mirrored or upside down is turned here, before the caption goes on upright.
+FrameBitmap ProductionStages::LoadFrame(const char* frame_path) {
+  FrameBitmap frame = LoadFrameBitmap(frame_path);
+  FlipFrame(frame, flip_);
+  return frame;
+}
 
 void ProductionStages::DrawCaption(FrameBitmap& frame, const SnapshotOptions& options) {
   DrawTimestampCaption(frame, options.frame_height, options.bold, fonts_);

@@ -10,6 +10,7 @@
 #include "cgi/settings.h"
 #include "cgi/snapshot_run.h"
 #include "imaging/font_lookup.h"
+#include "imaging/frame_flip.h"
 
 // The stages as a deployed stillcam runs them. The capture goes through the capture window: create
 // it at the requested size, connect capture driver 1, ask for the format, grab one frame and save it
@@ -40,6 +41,7 @@ class ProductionStages final : public SnapshotStages {
   bool Quietly(bool result) const;
 
   NamedFonts fonts_;
+  FrameFlip flip_;
   bool verbose_;
   bool share_;
   int64_t started_;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "base/platform.h"
 
@@ -111,5 +112,17 @@ Settings ReadSettings(const EnvironmentLookup& variable, std::vector<std::string
   if (const char* font = ValueOf(variable, "STILLCAM_BOLD_FONT")) settings.bold_font = font;
   if (const char* controls = ValueOf(variable, "STILLCAM_CONTROLS"))
     settings.camera_controls = ParseCameraControls(controls, warnings);
+  if (const char* flip = ValueOf(variable, "STILLCAM_FLIP")) {
+    const std::string_view value = flip;
+    if (value == "h") {
+      settings.flip = FrameFlip::kHorizontal;
+    } else if (value == "v") {
+      settings.flip = FrameFlip::kVertical;
+    } else if (value == "hv") {
+      settings.flip = FrameFlip::kBoth;
+    } else {
+      Ignore(warnings, "STILLCAM_FLIP", flip, "not h, v or hv", "no flip");
+    }
+  }
   return settings;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "capture/camera_control.h"
+#include "imaging/frame_flip.h"
 
 // What the administrator set for stillcam in the web server's environment: read once, in main(), and
 // passed down; each layer gets the part it needs as a plain value. Unset or empty variables give the
@@ -19,6 +20,7 @@ struct Settings {
   std::string bold_font;                  // STILLCAM_BOLD_FONT; empty: the regular font, emboldened
   bool share = true;  // STILLCAM_SHARE: 1 or 0; requests that wait for the camera share its picture
   std::vector<CameraControl> camera_controls;  // STILLCAM_CONTROLS: name=value,... applied in this order
+  FrameFlip flip = FrameFlip::kNone;           // STILLCAM_FLIP: h, v or hv
 };
 
 // A variable's value, or nullptr when it is not set.

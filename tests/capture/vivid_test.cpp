@@ -16,12 +16,14 @@ namespace {
 using VividGuest = GuestTest;
 
 // vivid's webcam input draws 75% colour bars, left to right, under a few lines of text at the top left.
-void ExpectVividColourBars(const DecodedJpeg& picture, const std::string& name) {
+// Mirrored: right to left.
+void ExpectVividColourBars(const DecodedJpeg& picture, const std::string& name, bool mirrored = false) {
   const uint32_t bars[] = {0xBFBFBF, 0xBFBF00, 0x00BFBF, 0x00BF00, 0xBF00BF, 0xBF0000, 0x0000BF, 0x000000};
   for (int bar = 0; bar < 8; ++bar) {
     const int x = picture.width * (2 * bar + 1) / 16;
     const uint32_t seen = picture.At(x, 2);
-    EXPECT_TRUE(ColoursNear(seen, bars[bar], 32)) << name << ": bar " << bar << " is " << std::hex << seen;
+    EXPECT_TRUE(ColoursNear(seen, bars[mirrored ? 7 - bar : bar], 32))
+        << name << ": bar " << bar << " is " << std::hex << seen;
   }
 }
 
@@ -230,5 +232,51 @@ TEST_F(VividGuest, RefusedControlsAreReportedOneLineEachAndTheRestStillApplied) 
   EXPECT_LT(WhiteBarLevel(picture) + 50, WhiteBarLevel(normal)) << "brightness=40 was not applied";
   EXPECT_EQ(Result("controls_refused.int64"), "integer_64_bits: 9000000000\n");
 }
+
+// A camera mounted mirrored or upside down: vivid's text (top left over the white bar) and its bars
+// show the turn; the caption still goes bottom left (its uprightness is checked with the test source).
+struct FlipCase {
+  const char* run;
+  bool mirrored;
+  bool upside_down;
+  bool caption;  // then the bottom-left bar is the black one, where the caption's light text shows
+};
+
+void PrintTo(const FlipCase& c, std::ostream* out) { *out << c.run; }
+
+class VividFlip : public VividGuest, public testing::WithParamInterface<FlipCase> {};
+
+// Dark pixels over the white bar, wherever the turn put it, in rows [from_row, to_row).
+int DarkOverTheWhiteBar(const DecodedJpeg& picture, bool mirrored, int from_row, int to_row) {
+  int dark = 0;
+  const int first = mirrored ? picture.width * 7 / 8 : 0;
+  for (int y = from_row; y < to_row; ++y)
+    for (int x = first; x < first + picture.width / 8; ++x) dark += (picture.At(x, y) & 0xFF) < 0x60;
+  return dark;
+}
+
+TEST_P(VividFlip, TurnsThePictureAndNotTheCaption) {
+  const FlipCase& c = GetParam();
+  DecodedJpeg picture = Picture(c.run);
+  ASSERT_TRUE(picture.ok) << picture.error;
+  ASSERT_EQ(picture.width, 640);
+  ASSERT_EQ(picture.height, 480);
+  ExpectVividColourBars(picture, c.run, c.mirrored);
+  const int top = DarkOverTheWhiteBar(picture, c.mirrored, 0, 120);
+  const int bottom = DarkOverTheWhiteBar(picture, c.mirrored, 360, 480);
+  EXPECT_GT(c.upside_down ? bottom : top, 80) << c.run << ": vivid's text is not where the turn puts it";
+  EXPECT_EQ(c.upside_down ? top : bottom, 0) << c.run;
+  if (!c.caption) return;
+  int caption = 0;
+  for (int y = 450; y < 480; ++y)
+    for (int x = 0; x < 80; ++x) caption += ColoursNear(picture.At(x, y), 0xCCCCCC, 24);
+  EXPECT_GT(caption, 30) << c.run << ": no caption bottom left";
+}
+
+INSTANTIATE_TEST_SUITE_P(Mounts, VividFlip,
+                         testing::Values(FlipCase{"flip_h", true, false, false},
+                                         FlipCase{"flip_v", false, true, false},
+                                         FlipCase{"flip_hv_caption", true, true, true}),
+                         [](const testing::TestParamInfo<FlipCase>& test) { return std::string(test.param.run); });
 
 }  // namespace

@@ -24,7 +24,7 @@ Settings Read(const std::map<std::string, std::string>& environment, std::vector
 TEST(Settings, DefaultsWhenNothingOrOnlyEmptyValuesAreSet) {
   const std::string kVariables[] = {"TMPDIR",           "STILLCAM_DEVICE",   "STILLCAM_SKIP_FRAMES",
                                     "STILLCAM_VERBOSE", "STILLCAM_FONT",     "STILLCAM_BOLD_FONT",
-                                    "STILLCAM_SHARE",   "STILLCAM_CONTROLS"};
+                                    "STILLCAM_SHARE",   "STILLCAM_CONTROLS", "STILLCAM_FLIP"};
   std::map<std::string, std::string> empty;
   for (const std::string& name : kVariables) empty[name] = "";
   for (const auto& environment : {std::map<std::string, std::string>{}, empty}) {
@@ -38,6 +38,7 @@ TEST(Settings, DefaultsWhenNothingOrOnlyEmptyValuesAreSet) {
     EXPECT_EQ(settings.bold_font, "");
     EXPECT_TRUE(settings.share);
     EXPECT_TRUE(settings.camera_controls.empty());
+    EXPECT_EQ(settings.flip, FrameFlip::kNone);
     EXPECT_TRUE(warnings.empty());
   }
 }
@@ -51,7 +52,8 @@ TEST(Settings, ValuesAreTakenAsTheyStand) {
                             {"STILLCAM_FONT", "/fonts/a.ttf"},
                             {"STILLCAM_BOLD_FONT", "/fonts/b.ttf"},
                             {"STILLCAM_SHARE", "0"},
-                            {"STILLCAM_CONTROLS", "brightness=40,auto_exposure=1"}},
+                            {"STILLCAM_CONTROLS", "brightness=40,auto_exposure=1"},
+                            {"STILLCAM_FLIP", "hv"}},
                            warnings);
   EXPECT_EQ(settings.temporary_folder, "/var/tmp/cam");
   EXPECT_EQ(settings.device, "file:/srv/offline.bmp");
@@ -61,6 +63,7 @@ TEST(Settings, ValuesAreTakenAsTheyStand) {
   EXPECT_EQ(settings.bold_font, "/fonts/b.ttf");
   EXPECT_FALSE(settings.share);
   EXPECT_EQ(settings.camera_controls, (std::vector<CameraControl>{{"brightness", 40}, {"auto_exposure", 1}}));
+  EXPECT_EQ(settings.flip, FrameFlip::kBoth);
   EXPECT_TRUE(warnings.empty());
 }
 
@@ -132,6 +135,27 @@ TEST(Settings, CameraControlsAreReadItemByItem) {
     Settings settings = Read({{"STILLCAM_CONTROLS", c.value}}, warnings);
     EXPECT_EQ(settings.camera_controls, c.controls);
     EXPECT_EQ(warnings, c.warnings);
+  }
+}
+
+TEST(Settings, FlipIsHVOrBothAndAnythingElseIsReported) {
+  const struct {
+    const char* value;
+    FrameFlip flip;
+    const char* warning;
+  } cases[] = {
+      {"h", FrameFlip::kHorizontal, nullptr},
+      {"v", FrameFlip::kVertical, nullptr},
+      {"hv", FrameFlip::kBoth, nullptr},
+      {"H", FrameFlip::kNone, "STILLCAM_FLIP=H ignored: not h, v or hv; using no flip"},
+      {"vh", FrameFlip::kNone, "STILLCAM_FLIP=vh ignored: not h, v or hv; using no flip"},
+      {"180", FrameFlip::kNone, "STILLCAM_FLIP=180 ignored: not h, v or hv; using no flip"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    std::vector<std::string> warnings;
+    EXPECT_EQ(Read({{"STILLCAM_FLIP", c.value}}, warnings).flip, c.flip);
+    EXPECT_EQ(warnings, c.warning ? std::vector<std::string>{c.warning} : std::vector<std::string>{});
   }
 }
 

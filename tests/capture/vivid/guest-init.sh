@@ -69,6 +69,11 @@ run controls_refused "large" \
 v4l2-ctl -d /dev/video0 --get-ctrl integer_64_bits >/results/controls_refused.int64 2>&1
 run controls_default "large" STILLCAM_CONTROLS=brightness=128,integer_64_bits=0
 
+# A camera mounted mirrored, upside down, or both.
+run flip_h "large" STILLCAM_FLIP=h
+run flip_v "large" STILLCAM_FLIP=v
+run flip_hv_caption "large&timestamp" STILLCAM_FLIP=hv
+
 # feed DEVICE MODE: a producer writes frames to the device from now on, as a webcam would deliver them.
 feed() {
   rm -f /tmp/producer.ready
