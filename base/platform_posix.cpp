@@ -219,3 +219,11 @@ std::optional<std::string> EnvironmentValue(const char* name) {
   if (value == nullptr) return std::nullopt;
   return std::string(value);
 }
+
+std::string AbbreviatedMonthName(int month) {
+  std::tm moment{};
+  moment.tm_mon = month;
+  char name[64];
+  size_t length = std::strftime(name, sizeof name, "%b", &moment);
+  return std::string(name, length);
+}

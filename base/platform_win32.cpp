@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <iterator>
 
 #include "base/platform.h"
 
@@ -303,3 +304,14 @@ int64_t MonotonicNanoseconds() {
 }
 
 std::string BootId() { return ""; }
+
+std::string AbbreviatedMonthName(int month) {
+  if (month < 0 || month > 11) return "";
+  wchar_t wide[80] = {};
+  const int wide_length = GetLocaleInfoW(LOCALE_USER_DEFAULT, static_cast<LCTYPE>(LOCALE_SABBREVMONTHNAME1 + month),
+                                         wide, static_cast<int>(std::size(wide)));
+  if (wide_length <= 1) return "";
+  char utf8[256] = {};
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide, wide_length - 1, utf8, sizeof utf8, nullptr, nullptr);
+  return std::string(utf8, length > 0 ? static_cast<size_t>(length) : 0);
+}

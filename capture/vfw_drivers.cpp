@@ -60,6 +60,10 @@ std::unique_ptr<FrameSource> ConnectVfw(CaptureWindow& window, unsigned driver) 
                      (name.empty() ? " is not installed" : " (" + name + ") did not connect");
     return nullptr;
   }
+  // VFW drivers have no controls by name; their own settings dialogs are not for a server.
+  for (const CameraControl& control : window.drivers.camera_controls) {
+    window.drivers.warn("control " + control.name + ": not supported by VFW drivers");
+  }
   return std::make_unique<VfwSource>(handle, window.failure);
 }
 

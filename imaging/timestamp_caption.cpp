@@ -75,9 +75,11 @@ CaptionBitmaps GatherInk(const std::vector<InkPixel>& ink) {
 }  // namespace
 
 std::string FormatCaptionText(const std::tm& local_time) {
-  char text[128];
-  size_t length = std::strftime(text, sizeof text, " %Y-%b-%d  %H:%M ", &local_time);
-  return std::string(text, length);
+  char year[32];
+  char rest[32];
+  size_t year_length = std::strftime(year, sizeof year, " %Y-", &local_time);
+  size_t rest_length = std::strftime(rest, sizeof rest, "-%d  %H:%M ", &local_time);
+  return std::string(year, year_length) + AbbreviatedMonthName(local_time.tm_mon) + std::string(rest, rest_length);
 }
 
 void DrawCaptionText(FrameBitmap& frame, const std::string& text, int32_t requested_height, bool bold,

@@ -211,6 +211,15 @@ TEST(CaptureDrivers, VerboseRunSaysWhyInOneLine) {
   EXPECT_EQ(run.result.errors, "stillcam: VFW driver 0 (Stand-in capture driver 0) did not connect\r\n") << "a line of text, as Windows ends one";
 }
 
+TEST(CaptureDrivers, CameraControlsAreRefusedOneLineEachAndThePictureStillComes) {
+  StillcamRun run = RunStillcam({{"STILLCAM_CONTROLS", "brightness=40,contrast=20"}});
+  EXPECT_EQ(run.result.exit_code, 0u);
+  EXPECT_EQ(run.result.errors,
+            "stillcam: control brightness: not supported by VFW drivers\r\n"
+            "stillcam: control contrast: not supported by VFW drivers\r\n");
+  EXPECT_TRUE(DecodeJpeg(run.result.output.substr(kHeaderSize)).ok);
+}
+
 TEST(CaptureDrivers, FrameOfTheDriversOwnFormatIsEncodedAsDelivered) {
   // A driver that ignores the format request: 24 bits, another size.
   StillcamRun run = RunStillcam({{"QUERY_STRING", "timestamp"}, {"AVICAP_STANDIN_DELIVER", "200x100x24"}});
