@@ -11,21 +11,25 @@ stillcam_enable_deb_src() {
     for file in /etc/apt/sources.list.d/*.sources; do
       [ -e "$file" ] || continue
       awk 'BEGIN { RS = ""; FS = "\n" }
-           { types = ""; uris = ""
+           { types = ""; uris = ""; components = ""
              for (i = 1; i <= NF; ++i) {
                if ($i ~ /^Types:/) types = " " substr($i, 7) " "
                if ($i ~ /^URIs:/) uris = $i
+               if ($i ~ /^Components:/) components = " " substr($i, 12) " "
              }
-             if (types !~ / deb / || uris !~ /\/(debian|ubuntu)/) next
+             if (types !~ / deb / || uris !~ /\/(debian|ubuntu)/ || components !~ / main /) next
              for (i = 1; i <= NF; ++i) print ($i ~ /^Types:/ ? "Types: deb-src" : $i)
              print "" }' "$file"
     done
     # One-line entries, written in the same form.
     for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
       [ -e "$file" ] || continue
-      awk '$1 == "deb" && $0 ~ /\/(debian|ubuntu)/ {
-             $1 = "deb-src"; printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents:", $2, $3
-             for (i = 4; i <= NF; ++i) printf " %s", $i; printf "\n\n" }' "$file"
+      awk '$1 == "deb" {
+             sub(/^deb[ \t]+(\[[^]]*\][ \t]+)?/, "")  # the type and any [options]
+             if ($1 !~ /\/(debian|ubuntu)/ || $0 !~ /[ \t]main([ \t]|$)/) next
+             printf "Types: deb-src\nURIs: %s\nSuites: %s\nComponents:", $1, $2
+             for (i = 3; i <= NF; ++i) printf " %s", $i
+             printf "\n\n" }' "$file"
     done
   } >"$list"
   apt-get update -q >/dev/null
