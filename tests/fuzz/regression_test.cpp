@@ -2,11 +2,13 @@
 // fault stays mended in the ordinary (and the sanitized) test run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "capture/mjpeg_frame.h"
 #include "cgi/request_options.h"
 #include "imaging/bmp_reader.h"
 #include "imaging/jpeg_encoder.h"
@@ -77,6 +79,33 @@ TEST(FuzzRegressions, QueriesGiveOneOfTheThreeSizes) {
                       (options.frame_width == 640 && options.frame_height == 480);
     EXPECT_TRUE(known_size) << input;
     EXPECT_TRUE(options.caption || !options.bold) << input;
+  }
+}
+
+// The seeds must decode, or fuzzing would start on the refusal paths only; kept findings are refused
+// with a reason or decoded whole.
+TEST(FuzzRegressions, MjpegSeedsDecodeAndFindingsAreRefusedOrWhole) {
+  std::vector<std::filesystem::path> seeds = FilesIn("/tests/fuzz/corpus/mjpeg");
+  ASSERT_FALSE(seeds.empty());
+  std::vector<std::filesystem::path> inputs = seeds;
+  for (const auto& finding : FilesIn("/tests/fuzz/regressions/mjpeg")) inputs.push_back(finding);
+  for (const auto& input : inputs) {
+    const std::string bytes = ReadFileBytes(input);
+    if (bytes.size() < 4) continue;
+    const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    const uint32_t width = (data[0] | data[1] << 8) % 1025, height = (data[2] | data[3] << 8) % 1025;
+    std::vector<uint8_t> rows;
+    std::string why;
+    const bool decoded = DecodeMjpegFrame(data + 4, bytes.size() - 4, width, height, rows, why);
+    const bool seed = std::find(seeds.begin(), seeds.end(), input) != seeds.end();
+    if (seed) {
+      EXPECT_TRUE(decoded) << input << ": " << why;
+    }
+    if (decoded) {
+      EXPECT_EQ(rows.size(), size_t{width} * height * 3) << input;
+    } else {
+      EXPECT_FALSE(why.empty()) << input;
+    }
   }
 }
 
