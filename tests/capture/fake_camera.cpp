@@ -1,5 +1,7 @@
 #include "tests/capture/fake_camera.h"
 
+#include "base/platform.h"
+
 #include <fcntl.h>
 #include <libgen.h>
 #include <sys/mman.h>
@@ -247,6 +249,13 @@ int FakeCamera::IoctlRecorded(int fd, unsigned long request, void* arg) {
       FillFrame(buffers_[index], pending_.label);
       buffer->index = index;
       buffer->flags = pending_.kind == Step::kFlaggedFrame ? V4L2_BUF_FLAG_ERROR : 0;
+      if (stamp_from_now_ns) {
+        last_stamp_ns = MonotonicNanoseconds() + *stamp_from_now_ns;
+        buffer->flags |= V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
+        buffer->timestamp.tv_sec = last_stamp_ns / 1000000000;
+        buffer->timestamp.tv_usec = last_stamp_ns % 1000000000 / 1000;
+        last_stamp_ns = int64_t{buffer->timestamp.tv_sec} * 1000000000 + int64_t{buffer->timestamp.tv_usec} * 1000;
+      }
       buffer->bytesused = pending_.kind == Step::kShortFrame ? current.sizeimage / 2 : current.sizeimage;
       ++dequeued;
       return 0;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,10 @@ class FakeCamera final : public V4l2Io {
   v4l2_fract stepwise_min{};
   bool can_set_rate = true;
   v4l2_fract rate{1, 5};
+
+  // Buffers carry a monotonic time stamp this far from the moment they are dequeued; none when unset.
+  std::optional<int64_t> stamp_from_now_ns;
+  int64_t last_stamp_ns = 0;
 
   int reqbufs_errno = 0;
   int streamon_errno = 0;

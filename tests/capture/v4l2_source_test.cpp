@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
 #include "imaging/bmp_reader.h"
 #include "tests/capture/fake_camera.h"
 #include "tests/support/process_runner.h"
@@ -346,6 +347,37 @@ TEST_F(V4l2SourceTest, AFreeDeviceIsTakenWithoutAskingAndTheFrameSaysWhereAndWhe
   EXPECT_EQ(origin->device, node_);
   EXPECT_GE(origin->taken_ns, int64_t{before.tv_sec} * 1000000000 + before.tv_nsec);
   EXPECT_LE(origin->taken_ns, int64_t{after.tv_sec} * 1000000000 + after.tv_nsec);
+}
+
+TEST_F(V4l2SourceTest, AFrameIsNeverSaidToBeNewerThanItIs) {
+  // The driver's own time stamp is taken where it is plausible; otherwise the stream's start, which
+  // no frame of the stream precedes, stands in for it.
+  const struct {
+    const char* name;
+    std::optional<int64_t> stamp_from_now_ns;
+    bool stamp_used;
+  } cases[] = {
+      {"stamped as it was dequeued", 0, true},
+      {"no time stamp", std::nullopt, false},
+      {"stamped in the future", 1'000'000'000, false},
+      {"stamped before the stream started", -10'000'000'000, false},
+  };
+  for (const auto& c : cases) {
+    camera_.stamp_from_now_ns = c.stamp_from_now_ns;
+    camera_.script = {{FakeCamera::Step::kFrame, 1}};
+    V4l2Source source(camera_, node_, kShortWaits, 0, failure_);
+    const int64_t before = MonotonicNanoseconds();
+    ASSERT_TRUE(source.Connect()) << failure_;
+    source.SetFormat(Request(160, 120));
+    ASSERT_TRUE(source.Grab()) << failure_;
+    const int64_t after = MonotonicNanoseconds();
+    const int64_t taken = source.origin()->taken_ns;
+    EXPECT_GE(taken, before) << c.name;
+    EXPECT_LE(taken, after) << c.name;
+    if (c.stamp_from_now_ns) {
+      EXPECT_EQ(taken == camera_.last_stamp_ns, c.stamp_used) << c.name;
+    }
+  }
 }
 
 TEST_F(V4l2SourceTest, DisconnectLetsTheNextRequestIn) {
