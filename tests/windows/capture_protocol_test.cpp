@@ -45,7 +45,7 @@ struct StillcamRun {
   std::string temporary_folder;
 };
 
-StillcamRun RunStillcam(std::map<std::string, std::string> environment) {
+StillcamRun RunStillcam(std::map<std::string, std::string> environment, Reader reader = Reader::kStays) {
   ScratchFolder tmp;
   ScratchFolder logs;
   const std::string log = logs.path() + "\\calls.txt";
@@ -55,7 +55,7 @@ StillcamRun RunStillcam(std::map<std::string, std::string> environment) {
   environment["AVICAP_STANDIN_LOG"] = log;
   StillcamRun run;
   run.temporary_folder = tmp.path();
-  run.result = RunProgram(WindowsPath(STANDIN_STILLCAM), environment);
+  run.result = RunProgram(WindowsPath(STANDIN_STILLCAM), environment, 60000, reader);
   try {
     run.calls = Lines(ReadWholeFile(log));
   } catch (const std::exception&) {
@@ -271,6 +271,17 @@ TEST(BinaryOutput, ResponseBytesArriveUnchangedThroughAPipe) {
   ASSERT_EQ(run.result.output.size(), kHeaderSize + expected.size());
   EXPECT_EQ(run.result.output.substr(0, kHeaderSize), kHeader);
   EXPECT_TRUE(run.result.output.substr(kHeaderSize) == expected) << "bytes changed on the way";
+}
+
+// A client that goes away: the server closes the pipe, the write fails, the run ends with its fault
+// line, and still neither file stays.
+TEST(BinaryOutput, AReaderThatGoesAwayEndsTheRunWithItsFaultAndNoFile) {
+  StillcamRun run = RunStillcam({{"QUERY_STRING", "large"}}, Reader::kGoesAway);
+  ASSERT_TRUE(run.result.finished);
+  EXPECT_EQ(run.result.exit_code, 1u);
+  EXPECT_EQ(run.result.errors.rfind("stillcam: response: ", 0), 0u) << run.result.errors;
+  EXPECT_EQ(run.calls.back(), "disconnect");
+  EXPECT_EQ(run.left_behind, "");
 }
 
 }  // namespace

@@ -64,7 +64,7 @@ std::string ReadAll(HANDLE pipe) {
 }  // namespace
 
 ProcessResult RunProgram(const std::string& program, const std::map<std::string, std::string>& changes,
-                         unsigned long timeout_ms) {
+                         unsigned long timeout_ms, Reader reader) {
   ProcessResult result;
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
   Handle out_read, out_write, err_read, err_write;
@@ -94,26 +94,27 @@ ProcessResult RunProgram(const std::string& program, const std::map<std::string,
   // Only the child holds the write ends now: the reads end when it does.
   out_write.Close();
   err_write.Close();
+  if (reader == Reader::kGoesAway) out_read.Close();
 
   // Each pipe is read on a thread of its own, so that neither can fill up and stop the child, and a
   // child that does not end can be ended at the deadline.
-  struct Reader {
+  struct PipeReader {
     HANDLE pipe;
     std::string bytes;
   } out_reader{out_read.get(), {}}, err_reader{err_read.get(), {}};
   auto read = [](void* argument) -> DWORD {
-    auto* state = static_cast<Reader*>(argument);
+    auto* state = static_cast<PipeReader*>(argument);
     state->bytes = ReadAll(state->pipe);
     return 0;
   };
-  Handle out_thread(CreateThread(nullptr, 0, read, &out_reader, 0, nullptr));
+  Handle out_thread(reader == Reader::kStays ? CreateThread(nullptr, 0, read, &out_reader, 0, nullptr) : nullptr);
   Handle err_thread(CreateThread(nullptr, 0, read, &err_reader, 0, nullptr));
   result.finished = WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0;
   if (!result.finished) {
     TerminateProcess(process.hProcess, 99);
     WaitForSingleObject(process.hProcess, INFINITE);
   }
-  WaitForSingleObject(out_thread.get(), INFINITE);
+  if (out_thread.get() != nullptr) WaitForSingleObject(out_thread.get(), INFINITE);
   WaitForSingleObject(err_thread.get(), INFINITE);
   result.output = std::move(out_reader.bytes);
   result.errors = std::move(err_reader.bytes);

@@ -13,9 +13,11 @@ struct ProcessResult {
 };
 
 // Runs program with this process's environment changed by `changes` (an empty value removes the
-// variable), standard input from NUL and both outputs through pipes; waits up to timeout_ms.
+// variable), standard input from NUL and both outputs through pipes; waits up to timeout_ms. A reader
+// that goes away closes the standard output pipe before the program writes to it.
+enum class Reader { kStays, kGoesAway };
 ProcessResult RunProgram(const std::string& program, const std::map<std::string, std::string>& changes,
-                         unsigned long timeout_ms = 60000);
+                         unsigned long timeout_ms = 60000, Reader reader = Reader::kStays);
 
 // A fresh, empty folder in the system's temporary folder, removed with its files when the object goes.
 class ScratchFolder {
