@@ -176,6 +176,9 @@ TEST(ImagingProcess, CaptionNeedsNoFontFile) {
       from_font_file = RunStillcam(env_with_font);
       if (before / 60 == std::time(nullptr) / 60) break;
     }
+    if (without_fonts.exit_status == 99 || without_fonts.err.rfind("unshare:", 0) == 0) {
+      GTEST_SKIP() << "no mount namespace with a tmpfs here: " << without_fonts.err;
+    }
     ASSERT_EQ(without_fonts.exit_status, 0) << without_fonts.err;
     EXPECT_EQ(without_fonts.err, "");
     DecodedJpeg picture = PictureOf(without_fonts);
