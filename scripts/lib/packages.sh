@@ -49,7 +49,16 @@ stillcam_install_packages() {
   apt-get update -q >/dev/null
   local picked=() line
   for line in $missing; do picked+=("$(stillcam_pick_alternative "$line")"); done
-  apt-get install -y -q --no-install-recommends "${picked[@]}" >/dev/null
+  # Server packages (nginx, apache2, lighttpd, fcgiwrap) would start their services on every address
+  # as they install; the tests start their own on 127.0.0.1, so nothing may start here.
+  local policy=/usr/sbin/policy-rc.d own_policy=
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' >"$policy" && chmod 755 "$policy" && own_policy=1
+  fi
+  local status=0
+  apt-get install -y -q --no-install-recommends "${picked[@]}" >/dev/null || status=$?
+  [ -z "$own_policy" ] || rm -f "$policy"
+  return "$status"
 }
 
 # Configures and builds, one job per core. Each step runs in a process group of its own whose id is in
