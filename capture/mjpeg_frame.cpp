@@ -45,7 +45,7 @@ class Decompression {
 }  // namespace
 
 bool DecodeMjpegFrame(const uint8_t* data, size_t size, uint32_t width, uint32_t height,
-                      std::vector<uint8_t>& rows, std::string& why) {
+                      std::vector<uint8_t>& rows, std::string& why, unsigned reduction) {
   Refusal refusal{};
   Decompression info(refusal);
   if (setjmp(refusal.jump) != 0) {
@@ -62,9 +62,11 @@ bool DecodeMjpegFrame(const uint8_t* data, size_t size, uint32_t width, uint32_t
     return false;
   }
   info->out_color_space = JCS_EXT_BGR;
+  info->scale_num = 1;
+  info->scale_denom = reduction;
   jpeg_start_decompress(info.get());
-  const size_t row_bytes = size_t{width} * 3;
-  rows.resize(row_bytes * height);
+  const size_t row_bytes = size_t{info->output_width} * 3;
+  rows.resize(row_bytes * info->output_height);
   while (info->output_scanline < info->output_height) {
     JSAMPROW row = rows.data() + row_bytes * info->output_scanline;
     jpeg_read_scanlines(info.get(), &row, 1);

@@ -217,6 +217,12 @@ void V4l2Source::TakeJpegAsSent() {
   if (io_.DeviceIoctl(fd_, VIDIOC_G_FMT, &sent) != 0) return;
   const uint32_t code = sent.fmt.pix.pixelformat;
   if (code != V4L2_PIX_FMT_MJPEG && code != V4L2_PIX_FMT_JPEG) return;
+  // Where libv4l2 would have halved a larger frame to give the size asked for, the decoder does it.
+  const v4l2_pix_format& converted = format_.fmt.pix;
+  for (unsigned reduction : {2u, 4u, 8u}) {
+    if (converted.width * reduction == sent.fmt.pix.width && converted.height * reduction == sent.fmt.pix.height)
+      jpeg_reduction_ = reduction;
+  }
   // The camera's own format is one libv4l2 passes through unconverted.
   io_.Request(fd_, VIDIOC_S_FMT, &sent);
   jpeg_ = ReadFormat() && format_.fmt.pix.pixelformat == code;
@@ -324,12 +330,16 @@ bool V4l2Source::Grab() {
 bool V4l2Source::TakeFrame(const uint8_t* data, size_t used, size_t frame_size) {
   const v4l2_pix_format& pix = format_.fmt.pix;
   if (jpeg_) {
+    frame_width_ = pix.width / jpeg_reduction_;
+    frame_height_ = pix.height / jpeg_reduction_;
     frame_bits_ = 24;
-    frame_stride_ = size_t{pix.width} * 3;
-    if (DecodeMjpegFrame(data, used, pix.width, pix.height, frame_, damage_)) return true;
+    frame_stride_ = size_t{frame_width_} * 3;
+    if (DecodeMjpegFrame(data, used, pix.width, pix.height, frame_, damage_, jpeg_reduction_)) return true;
     frame_.clear();
     return false;
   }
+  frame_width_ = pix.width;
+  frame_height_ = pix.height;
   frame_bits_ = BitsPerPixel(pix.pixelformat);
   frame_stride_ = pix.bytesperline;
   frame_.assign(data, data + frame_size);
@@ -338,9 +348,8 @@ bool V4l2Source::TakeFrame(const uint8_t* data, size_t used, size_t frame_size) 
 
 bool V4l2Source::SaveFrame(const char* path) {
   if (frame_.empty()) return Fail(path_ + ": no frame taken");
-  const v4l2_pix_format& pix = format_.fmt.pix;
-  BmpPixels pixels{static_cast<int32_t>(pix.width),
-                   static_cast<int32_t>(pix.height),
+  BmpPixels pixels{static_cast<int32_t>(frame_width_),
+                   static_cast<int32_t>(frame_height_),
                    frame_bits_,
                    frame_.data(),
                    frame_stride_,

@@ -52,8 +52,11 @@ class V4l2Source final : public FrameSource {
   bool format_known_ = false;
   bool format_refused_busy_ = false;  // another program streams, outside the lock stillcam takes
   bool jpeg_ = false;                 // frames come as the camera's JPEG, decoded by TakeFrame
+  unsigned jpeg_reduction_ = 1;       // at this fraction of their size
   std::string damage_;                // why the last JPEG frame was passed over
   std::vector<uint8_t> frame_;        // the last frame taken, rows top-down
+  uint32_t frame_width_ = 0;
+  uint32_t frame_height_ = 0;
   uint16_t frame_bits_ = 0;           // its pixel size
   size_t frame_stride_ = 0;           // and the bytes from one of its rows to the next
   int64_t frame_taken_ns_ = 0;

@@ -74,6 +74,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(FeedCase{"loopback_yuyv_large_caption", 640, 480, true},
                     FeedCase{"loopback_yuyv_medium", 320, 240, false},
                     FeedCase{"loopback_mjpeg", 640, 480, false},
+                    FeedCase{"loopback_mjpeg_medium", 320, 240, false},
                     FeedCase{"loopback_mjpeg_no_dht", 640, 480, false},
                     // Every other frame cut short and not flagged, taken at once, after one frame and
                     // after the usual warm-up: the cut ones are passed over, whichever comes first.

@@ -65,6 +65,23 @@ INSTANTIATE_TEST_SUITE_P(
                              }}),
     [](const testing::TestParamInfo<GoodCase>& test) { return std::string(test.param.name); });
 
+// A camera that offers only a large size: decoded at half or a quarter of it, as libv4l2 would give it.
+TEST(ReducedFrames, DecodeToTheQuadrantsAtTheFraction) {
+  for (unsigned reduction : {2u, 4u}) {
+    Bytes rows;
+    std::string why;
+    ASSERT_TRUE(DecodeMjpegFrame(Whole().data(), Whole().size(), kWidth, kHeight, rows, why, reduction)) << why;
+    const int width = kWidth / static_cast<int>(reduction), height = kHeight / static_cast<int>(reduction);
+    ASSERT_EQ(rows.size(), static_cast<size_t>(width * height * 3)) << reduction;
+    const int xs[] = {width / 4, width * 3 / 4}, ys[] = {height / 4, height * 3 / 4};
+    for (int quadrant : {kTopLeft, kTopRight, kBottomLeft, kBottomRight}) {
+      const uint8_t* pixel = &rows[static_cast<size_t>((ys[quadrant / 2] * width + xs[quadrant % 2]) * 3)];
+      const uint32_t seen = uint32_t{pixel[2]} << 16 | uint32_t{pixel[1]} << 8 | pixel[0];
+      EXPECT_TRUE(Near(seen, kQuadrantColours[quadrant])) << reduction << ": quadrant " << quadrant;
+    }
+  }
+}
+
 struct DamageCase {
   const char* name;
   std::function<Bytes()> frame;

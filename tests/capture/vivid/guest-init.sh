@@ -94,6 +94,7 @@ run loopback_yuyv_medium "medium" STILLCAM_DEVICE=/dev/video10
 stop_feeding
 feed /dev/video11 mjpeg
 run loopback_mjpeg "large" STILLCAM_DEVICE=/dev/video11
+run loopback_mjpeg_medium "medium" STILLCAM_DEVICE=/dev/video11
 stop_feeding
 feed /dev/video12 mjpeg-no-dht
 run loopback_mjpeg_no_dht "large" STILLCAM_DEVICE=/dev/video12
