@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -44,6 +47,7 @@ class Handle {
   Handle& operator=(const Handle&) = delete;
   HANDLE get() const { return handle_; }
   HANDLE* out() { return &handle_; }
+  void Release() { handle_ = nullptr; }
   void Close() {
     if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
     handle_ = nullptr;
@@ -101,23 +105,40 @@ ProcessResult RunProgram(const std::string& program, const std::map<std::string,
   struct PipeReader {
     HANDLE pipe;
     std::string bytes;
-  } out_reader{out_read.get(), {}}, err_reader{err_read.get(), {}};
+  };
+  auto out_reader = std::make_unique<PipeReader>(PipeReader{out_read.get(), {}});
+  auto err_reader = std::make_unique<PipeReader>(PipeReader{err_read.get(), {}});
   auto read = [](void* argument) -> DWORD {
     auto* state = static_cast<PipeReader*>(argument);
     state->bytes = ReadAll(state->pipe);
     return 0;
   };
-  Handle out_thread(reader == Reader::kStays ? CreateThread(nullptr, 0, read, &out_reader, 0, nullptr) : nullptr);
-  Handle err_thread(CreateThread(nullptr, 0, read, &err_reader, 0, nullptr));
+  Handle out_thread(reader == Reader::kStays ? CreateThread(nullptr, 0, read, out_reader.get(), 0, nullptr)
+                                             : nullptr);
+  Handle err_thread(CreateThread(nullptr, 0, read, err_reader.get(), 0, nullptr));
   result.finished = WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0;
   if (!result.finished) {
     TerminateProcess(process.hProcess, 99);
     WaitForSingleObject(process.hProcess, INFINITE);
   }
-  if (out_thread.get() != nullptr) WaitForSingleObject(out_thread.get(), INFINITE);
-  WaitForSingleObject(err_thread.get(), INFINITE);
-  result.output = std::move(out_reader.bytes);
-  result.errors = std::move(err_reader.bytes);
+  // A pipe whose write end another process still holds would be read forever (Wine's desktop
+  // process, when the child started it, inherits the child's handles): the readers get a few seconds
+  // after the child ended, and readers still waiting then are left to it, the run reported as such.
+  constexpr DWORD kGraceMs = 10000;
+  const bool closed = (out_thread.get() == nullptr || WaitForSingleObject(out_thread.get(), kGraceMs) == WAIT_OBJECT_0) &&
+                      WaitForSingleObject(err_thread.get(), kGraceMs) == WAIT_OBJECT_0;
+  if (!closed) {
+    result.pipes_held = true;
+    ADD_FAILURE() << program << " ended, but another process still holds its output pipes open";
+    out_reader.release();  // still in use by its thread, which outlives this call
+    err_reader.release();
+    out_read.Release();
+    err_read.Release();
+    GetExitCodeProcess(process.hProcess, &result.exit_code);
+    return result;
+  }
+  result.output = std::move(out_reader->bytes);
+  result.errors = std::move(err_reader->bytes);
   GetExitCodeProcess(process.hProcess, &result.exit_code);
   return result;
 }
