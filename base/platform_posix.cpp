@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <system_error>
+#include <utility>
 
 #include "base/platform.h"
 
@@ -23,8 +25,43 @@ int OpenForReading(const char* path, bool never_follow) {
   return open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | (never_follow ? O_NOFOLLOW : 0));
 }
 
-int OpenForRewriting(const char* path) {
-  return open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+int OpenForRewriting(const char* path) { return open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0600); }
+
+RunFile::RunFile(const char* folder, const char* suffix, Access /*access: no difference here*/) {
+  int fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  // Without unnamed files (a file system or kernel that lacks them): a fresh name, gone at once.
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    std::string name = std::string(folder) + "/stillcam-XXXXXX" + suffix;
+    if (name.size() >= PATH_MAX) throw std::system_error(ENAMETOOLONG, std::generic_category(), folder);
+    fd = mkostemps(name.data(), static_cast<int>(std::strlen(suffix)), O_CLOEXEC);
+    if (fd >= 0) unlink(name.c_str());
+  }
+  if (fd < 0) throw std::system_error(errno, std::generic_category(), folder);
+  fd_ = fd;
+  path_ = "/proc/self/fd/" + std::to_string(fd);
+  // Without /proc the file could be made but never reached: a fault now, not a failed capture later.
+  if (access(path_.c_str(), R_OK | W_OK) != 0) {
+    int error = errno;
+    close(fd_);
+    fd_ = -1;
+    throw std::system_error(error, std::generic_category(), "/proc/self/fd");
+  }
+}
+
+RunFile::~RunFile() {
+  if (fd_ >= 0) close(fd_);
+}
+
+RunFile::RunFile(RunFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
+
+RunFile& RunFile::operator=(RunFile&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+    path_ = std::move(other.path_);
+  }
+  return *this;
 }
 
 int CloseDescriptor(int fd) { return close(fd); }

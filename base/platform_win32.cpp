@@ -6,10 +6,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <iterator>
+#include <string>
+#include <system_error>
+#include <utility>
 
 #include "base/platform.h"
 
@@ -314,4 +318,83 @@ std::string AbbreviatedMonthName(int month) {
   char utf8[256] = {};
   const int length = WideCharToMultiByte(CP_UTF8, 0, wide, wide_length - 1, utf8, sizeof utf8, nullptr, nullptr);
   return std::string(utf8, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+namespace {
+
+// The console control handler reaches the live frame file, the one run file with a name, only
+// through this.
+std::atomic<const char*> g_named_run_file{nullptr};
+
+BOOL WINAPI RemoveNamedRunFileOnClose(DWORD /*event*/) {
+  if (const char* path = g_named_run_file.load()) DeleteFileA(path);
+  return FALSE;  // the process ends as it would have
+}
+
+// Creates a file of a name nobody has (CREATE_NEW never reuses an existing one) and returns its
+// handle, or throws.
+HANDLE MakeUniqueFile(std::string& path, const char* folder, const char* suffix, DWORD flags) {
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    path = std::string(folder) + "\\stillcam-" + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(GetTickCount64()) + "-" + std::to_string(attempt) + suffix;
+    if (path.size() >= MAX_PATH) throw std::system_error(ENAMETOOLONG, std::generic_category(), "temporary folder");
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_TEMPORARY | flags, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) return handle;
+    if (GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  const DWORD error = GetLastError();
+  path.clear();
+  throw std::system_error(static_cast<int>(error), std::system_category(), folder);
+}
+
+}  // namespace
+
+RunFile::RunFile(const char* folder, const char* suffix, Access access) {
+  if (access == Access::kWrittenByName) {
+    // The capture driver opens it by name with sharing of its own choosing: a plain file.
+    CloseHandle(MakeUniqueFile(path_, folder, suffix, 0));
+    static const bool handler = SetConsoleCtrlHandler(RemoveNamedRunFileOnClose, TRUE) != 0;
+    (void)handler;
+    g_named_run_file = path_.c_str();
+    return;
+  }
+  // Only we open it: held delete-on-close, so the system removes it however the process ends.
+  HANDLE file = MakeUniqueFile(path_, folder, suffix, FILE_FLAG_DELETE_ON_CLOSE);
+  fd_ = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_NOINHERIT);
+  if (fd_ < 0) {
+    CloseHandle(file);
+    throw std::system_error(EMFILE, std::generic_category(), "run file");
+  }
+}
+
+namespace {
+
+void Release(int fd, const std::string& path) {
+  if (fd >= 0) {
+    _close(fd);  // the last handle of a delete-on-close file: the system removes it
+  } else if (!path.empty()) {
+    if (g_named_run_file.load() == path.c_str()) g_named_run_file = nullptr;
+    DeleteFileA(path.c_str());  // a failed removal is not worth failing the request for
+  }
+}
+
+}  // namespace
+
+RunFile::~RunFile() { Release(fd_, path_); }
+
+RunFile::RunFile(RunFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {
+  other.path_.clear();
+  if (fd_ < 0 && !path_.empty()) g_named_run_file = path_.c_str();
+}
+
+RunFile& RunFile::operator=(RunFile&& other) noexcept {
+  if (this != &other) {
+    Release(fd_, path_);
+    fd_ = std::exchange(other.fd_, -1);
+    path_ = std::move(other.path_);
+    other.path_.clear();
+    if (fd_ < 0 && !path_.empty()) g_named_run_file = path_.c_str();
+  }
+  return *this;
 }

@@ -2,10 +2,9 @@
 
 #include "base/unique_fd.h"
 
-// One of the run's own files (frame or picture), written anew in place: never through a symlink,
+// One of the run's own files (frame or picture), reached by its path and written anew in place,
 // created with mode 0600 when absent. Not truncated on opening but cut to length in Finish(): on
-// ext4 a truncated file that is written anew is flushed to disk on close, and the run's unlink then
-// waits for that write (milliseconds per request).
+// ext4 a truncated file that is written anew is flushed to disk on close (milliseconds per request).
 class RewrittenFile {
  public:
   explicit RewrittenFile(const char* path);  // fd() < 0 with errno set when it cannot be opened

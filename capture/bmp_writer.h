@@ -14,7 +14,8 @@ struct BmpPixels {
 };
 
 // Writes a standard bottom-up BMP (file header, 40-byte info header, rows padded to 4 bytes),
-// creating or replacing path with mode 0600, never through a symlink. False with errno set on failure.
+// into path (created with mode 0600 when absent, written from its start and cut to length). False with
+// errno set on failure.
 bool WriteBmpFile(const char* path, const BmpPixels& pixels);
 
 // The same for rows anywhere in memory: bottom_up_rows[i] is the i-th row from the bottom. A frame

@@ -35,7 +35,7 @@ void CloseOutput(int out_fd) {
 
 void WriteCgiResponse(const char* picture_path, int out_fd) {
   if (!WriteAllBytes(out_fd, kResponseHeader, kResponseHeaderSize)) ThrowErrno("write header");
-  UniqueFd picture(OpenForReading(picture_path, true));
+  UniqueFd picture(OpenForReading(picture_path, false));
   if (!picture.valid()) ThrowErrno("open picture file");
   CopyPicture(picture.get(), out_fd);
   if (CloseDescriptor(picture.Release()) != 0) ThrowErrno("close picture file");

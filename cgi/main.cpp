@@ -10,7 +10,6 @@
 #include "cgi/picture_share.h"
 #include "cgi/production_stages.h"
 #include "cgi/request_options.h"
-#include "cgi/run_files.h"
 #include "cgi/settings.h"
 #include "cgi/snapshot_run.h"
 
@@ -22,7 +21,6 @@ int main() {
   // Month names follow the locale the web server gives us; in the usual C locale they are English.
   std::setlocale(LC_TIME, "");
   LoadTimeZone();
-  RemoveRunFilesOnTermination();
   try {
     std::vector<std::string> warnings;
     const Settings settings = ReadSettings(std::getenv, warnings);

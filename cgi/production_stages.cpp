@@ -94,7 +94,7 @@ void ProductionStages::SharePicture(const char* picture_path) {
   const std::optional<FrameOrigin> origin =
       window_ && window_->driver ? window_->driver->origin() : std::nullopt;
   if (!share_ || !origin) return;
-  UniqueFd picture(OpenForReading(picture_path, true));
+  UniqueFd picture(OpenForReading(picture_path, false));
   if (picture.valid())
     share_folder_.Publish(ShareKey(origin->device, options_, fonts_.regular, fonts_.bold), origin->taken_ns,
                           picture.get());

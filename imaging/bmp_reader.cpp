@@ -144,7 +144,7 @@ FrameBitmap ParseFrameBitmap(const uint8_t* data, size_t size) {
 }
 
 FrameBitmap LoadFrameBitmap(const char* path) {
-  UniqueFd file(OpenForReading(path, true));
+  UniqueFd file(OpenForReading(path, false));
   if (file.get() < 0) Fail(std::string("cannot open frame file: ") + std::strerror(errno));
   FileFacts facts;
   if (!ReadFileFacts(file.get(), facts)) Fail(std::string("cannot stat frame file: ") + std::strerror(errno));
@@ -158,7 +158,7 @@ FrameBitmap LoadFrameBitmap(const char* path) {
   Layout layout = ParseHeaders(head, head_size, file_size);
   if (layout.pixel_bytes == 0) return {};
   // The pixel data stays where it is, in the file's own row order. The frame file is this run's own
-  // (created 0600 under a fresh name), so nothing else can cut it short while it is mapped.
+  // (it has no name anyone else could open), so nothing else can cut it short while it is mapped.
   MappedPixels rows(file.get(), layout.pixel_offset, layout.pixel_bytes);
   return FrameBitmap(layout.width, layout.height, std::move(layout.format), layout.order, std::move(rows));
 }

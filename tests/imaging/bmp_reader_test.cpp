@@ -236,12 +236,10 @@ INSTANTIATE_TEST_SUITE_P(BmpReader, BadFileTest, testing::ValuesIn(BadFiles()),
                            return std::string(param.param.name);
                          });
 
-TEST(BmpReader, RefusesWhatIsNotARegularFileOrFollowsALink) {
+TEST(BmpReader, RefusesWhatIsNotARegularFile) {
   TempFolder folder;
   std::string target = folder.path() + "/target.bmp";
   WriteFileBytes(target, Valid());
-  std::string link = folder.path() + "/link.bmp";
-  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
   std::string directory = folder.path() + "/directory.bmp";
   ASSERT_EQ(mkdir(directory.c_str(), 0700), 0);
   struct Case {
@@ -249,7 +247,7 @@ TEST(BmpReader, RefusesWhatIsNotARegularFileOrFollowsALink) {
     const char* message;
   };
   for (const Case& c : {Case{folder.path() + "/missing.bmp", "cannot open frame file: No such file"},
-                        Case{link, "cannot open frame file"}, Case{directory, "not a regular file"}}) {
+                        Case{directory, "not a regular file"}}) {
     try {
       LoadFrameBitmap(c.path.c_str());
       ADD_FAILURE() << c.path << " loaded";

@@ -185,6 +185,23 @@ bool WaitUntilBlocked(pid_t pid, int pipe_fd, std::chrono::seconds bound) {
   return false;
 }
 
+std::vector<HeldFile> FilesHeldIn(pid_t pid, const std::string& folder) {
+  std::vector<HeldFile> held;
+  const std::string descriptors = "/proc/" + std::to_string(pid) + "/fd";
+  std::error_code gone;
+  for (const auto& entry : std::filesystem::directory_iterator(descriptors, gone)) {
+    std::error_code unreadable;
+    std::string target = std::filesystem::read_symlink(entry.path(), unreadable).string();
+    if (unreadable || target.rfind(folder + "/", 0) != 0) continue;
+    struct stat info {};
+    if (stat(entry.path().c_str(), &info) != 0) continue;
+    auto inode = static_cast<unsigned long>(info.st_ino);
+    if (std::any_of(held.begin(), held.end(), [&](const HeldFile& file) { return file.inode == inode; })) continue;
+    held.push_back({target, info.st_mode, static_cast<unsigned long>(info.st_nlink), info.st_uid, inode});
+  }
+  return held;
+}
+
 std::vector<std::string> RunFilesIn(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code error;

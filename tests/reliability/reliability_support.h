@@ -62,6 +62,17 @@ bool WaitUntilBlocked(pid_t pid, int pipe_fd, std::chrono::seconds bound = std::
 // Files of the run still lying in folder (names starting "stillcam-").
 std::vector<std::string> RunFilesIn(const std::string& folder);
 
+// A file in folder that a live process holds open, as /proc shows it.
+struct HeldFile {
+  std::string target;  // what the descriptor's link in /proc names
+  unsigned mode = 0;   // st_mode
+  unsigned long links = 0;
+  unsigned uid = 0;
+  unsigned long inode = 0;
+};
+// The files in folder that process pid holds open, each once however many descriptors it has.
+std::vector<HeldFile> FilesHeldIn(pid_t pid, const std::string& folder);
+
 // Path -> (size, mtime in ns, mode, content) of every entry under root, symlinks not followed.
 struct EntryState {
   long long size = 0;

@@ -1,4 +1,4 @@
-// The run's two files live only in $TMPDIR, are new, private and never reached through a link; a
+// The run's two files live only in $TMPDIR, are new, private and never have a name there; a
 // temporary folder that is missing, unwritable or full ends the run in the designed way.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,10 +9,10 @@
 #include <filesystem>
 #include <random>
 #include <string>
+#include <system_error>
 #include <vector>
 
-#include "capture/bmp_writer.h"
-#include "imaging/jpeg_encoder.h"
+#include "base/platform.h"
 #include "tests/reliability/reliability_support.h"
 
 namespace {
@@ -56,50 +56,52 @@ TEST(TemporaryFiles, PlantedLinksAndFilesAreNeitherFollowedNorReused) {
   EXPECT_TRUE(SnapshotTree(tmp.path()) == tmp_before) << "a planted entry changed, or a run file was left";
 }
 
-TEST(TemporaryFiles, WritersRefuseALinkAtTheRunFilePath) {
-  // Should a run file be swapped for a link after it was made, neither writer may write through it.
+// The files have no name from the moment they exist, yet the run reaches each by its path.
+TEST(TemporaryFiles, RunFilesAreUnnamedAndReachableByPath) {
   TempFolder tmp;
-  const std::string victim = tmp.path() + "/victim";
-  const std::string link = tmp.path() + "/stillcam-LINKED.tmp";
-  WriteFileBytes(victim, "must stay as it is");
-  std::filesystem::create_symlink(victim, link);
-
-  const uint8_t row[8] = {0xFF, 0x7F, 0xFF, 0x7F};
-  BmpPixels pixels;
-  pixels.width = 2;
-  pixels.height = 1;
-  pixels.bits_per_pixel = 16;
-  pixels.rows = row;
-  pixels.stride = sizeof row;
-  EXPECT_FALSE(WriteBmpFile(link.c_str(), pixels)) << "frame written through a link";
-
-  FrameBitmap frame(2, 1, PixelFormat(), RowOrder::kTopDown, PixelBuffer(8, 0x80));
-  EXPECT_ANY_THROW(EncodeJpegFile(frame, link.c_str())) << "picture written through a link";
-
-  EXPECT_EQ(ReadFileBytes(victim), "must stay as it is");
+  {
+    RunFile frame(tmp.path().c_str(), ".bmp");
+    RunFile picture(tmp.path().c_str(), ".jpg");
+    EXPECT_TRUE(tmp.Entries().empty());
+    WriteFileBytes(frame.path(), "frame bytes");
+    WriteFileBytes(picture.path(), "picture");
+    EXPECT_EQ(ReadFileBytes(frame.path()), "frame bytes");
+    EXPECT_EQ(ReadFileBytes(picture.path()), "picture");
+    std::vector<HeldFile> held = FilesHeldIn(getpid(), tmp.path());
+    ASSERT_EQ(held.size(), 2u);
+    for (const HeldFile& file : held) {
+      EXPECT_EQ(file.links, 0u) << file.target;
+      EXPECT_EQ(file.mode & 07777, 0600u) << file.target;
+    }
+  }
+  EXPECT_TRUE(FilesHeldIn(getpid(), tmp.path()).empty());
+  EXPECT_TRUE(tmp.Entries().empty());
+  try {
+    RunFile missing((tmp.path() + "/missing").c_str(), ".bmp");
+    ADD_FAILURE() << "made a file in a missing folder";
+  } catch (const std::system_error& error) {
+    EXPECT_EQ(error.code().value(), ENOENT) << error.what();
+  }
 }
 
-TEST(TemporaryFiles, LiveRunFilesArePrivateAndNew) {
-  // Paused while the response is blocked on a full pipe, the run shows its two files. umask 0 in the
-  // child proves the mode does not come from the server's umask.
+TEST(TemporaryFiles, LiveRunFilesArePrivateAndNameless) {
+  // Held in its response by a reader that takes only the header, the run holds its two files, which
+  // have no name in the folder. umask 0 in the child proves the mode does not come from the server's.
   TempFolder tmp;
   StartOptions start;
   start.pipe_capacity = 4096;
   start.clear_umask = true;
   RunningStillcam run({"STILLCAM_DEVICE=test", "QUERY_STRING=large&timestamp", "TMPDIR=" + tmp.path()}, start);
-  ASSERT_TRUE(WaitUntilBlocked(run.pid(), run.stdout_fd())) << "the run did not wait on the full pipe";
+  ASSERT_EQ(run.ReadStdout(25), "Content-type: image/jpg\n\n");
 
-  std::vector<std::string> names = RunFilesIn(tmp.path());
-  ASSERT_EQ(names.size(), 2u);
-  EXPECT_NE(names[0].ends_with(".bmp"), names[1].ends_with(".bmp")) << names[0] << " " << names[1];
-  EXPECT_NE(names[0].ends_with(".jpg"), names[1].ends_with(".jpg")) << names[0] << " " << names[1];
-  for (const std::string& name : names) {
-    struct stat info {};
-    ASSERT_EQ(lstat((tmp.path() + "/" + name).c_str(), &info), 0);
-    EXPECT_TRUE(S_ISREG(info.st_mode)) << name;
-    EXPECT_EQ(info.st_mode & 07777, 0600u) << name;
-    EXPECT_EQ(info.st_nlink, 1u) << name;
-    EXPECT_EQ(info.st_uid, geteuid()) << name;
+  EXPECT_TRUE(tmp.Entries().empty());
+  std::vector<HeldFile> held = FilesHeldIn(run.pid(), tmp.path());
+  ASSERT_EQ(held.size(), 2u);
+  for (const HeldFile& file : held) {
+    EXPECT_TRUE(S_ISREG(file.mode)) << file.target;
+    EXPECT_EQ(file.mode & 07777, 0600u) << file.target;
+    EXPECT_EQ(file.links, 0u) << file.target;
+    EXPECT_EQ(file.uid, geteuid()) << file.target;
   }
   ProcessResult result = run.Finish();
   EXPECT_EQ(result.exit_status, 0) << result.err;

@@ -168,8 +168,9 @@ TEST(WebServerReliability, ServerEndsARunStuckOnAClientThatDoesNotRead) {
   bool timed_out = false;
   const auto deadline = Clock::now() + std::chrono::seconds(60);
   while (Clock::now() < deadline && !timed_out) {
-    files_seen |= RunFilesIn(server.cgi_tmpdir()).size() == 2;
-    timed_out = files_seen && ProcessesMentioning(server.folder() + "/cgi-bin/").empty();
+    const std::vector<pid_t> runs = ProcessesMentioning(server.folder() + "/cgi-bin/");
+    for (pid_t run : runs) files_seen |= FilesHeldIn(run, server.cgi_tmpdir()).size() == 2;
+    timed_out = files_seen && runs.empty();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   close(fd);
