@@ -52,7 +52,8 @@ long ReadSome(int fd, void* into, size_t size);
 long ReadSomeAt(int fd, void* into, size_t size, uint64_t offset);
 // Cuts the file where the position stands.
 bool CutAtPosition(int fd);
-// Writes all of size bytes, through short counts and EINTR.
+// Writes all of size bytes, through short counts and EINTR; a non-blocking descriptor that is full
+// is waited for.
 bool WriteAllBytes(int fd, const void* data, size_t size);
 // The same for a list of pieces, in as few calls as the system allows; the pieces are consumed.
 struct BytePiece {

@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -100,6 +101,20 @@ bool WriteAllBytes(int fd, const void* data, size_t size) {
   return WriteAllPieces(fd, &piece, 1);
 }
 
+namespace {
+
+// False with errno set when poll fails; a descriptor in error counts as writable, so that the write
+// that follows reports the error.
+bool WaitUntilWritable(int fd) {
+  pollfd wanted = {fd, POLLOUT, 0};
+  for (;;) {
+    if (poll(&wanted, 1, -1) >= 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
 bool WriteAllPieces(int fd, BytePiece* pieces, size_t count) {
   constexpr size_t kBatch = IOV_MAX < 1024 ? IOV_MAX : 1024;
   iovec batch[kBatch];
@@ -110,6 +125,8 @@ bool WriteAllPieces(int fd, BytePiece* pieces, size_t count) {
     ssize_t written = writev(fd, batch, static_cast<int>(in_batch));
     if (written < 0) {
       if (errno == EINTR) continue;
+      // A descriptor left non-blocking (a server may hand us such a stdout): wait until it takes more.
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && WaitUntilWritable(fd)) continue;
       return false;
     }
     if (written == 0) {

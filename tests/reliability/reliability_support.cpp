@@ -52,6 +52,9 @@ RunningStillcam::RunningStillcam(const std::vector<std::string>& env, const Star
     if (options.pipe_capacity > 0 && fcntl(out_pipe[1], F_SETPIPE_SZ, options.pipe_capacity) < 0) {
       throw std::runtime_error("F_SETPIPE_SZ");
     }
+    if (options.nonblocking_stdout && fcntl(out_pipe[1], F_SETFL, O_NONBLOCK) < 0) {
+      throw std::runtime_error("F_SETFL");
+    }
     if (options.stdout_kind == StdoutKind::kReaderGone) {
       close(out_pipe[0]);
       out_pipe[0] = -1;
@@ -169,20 +172,14 @@ ProcessResult RunningStillcam::Finish(std::chrono::seconds bound) {
   return result;
 }
 
-bool WaitUntilBlocked(pid_t pid, int pipe_fd, std::chrono::seconds bound) {
-  const auto deadline = Clock::now() + bound;
-  int settled = 0;
-  while (Clock::now() < deadline) {
+bool WaitUntilPipeFull(pid_t pid, int pipe_fd, int capacity) {
+  for (;;) {
+    int unread = 0;
+    if (ioctl(pipe_fd, FIONREAD, &unread) == 0 && unread >= capacity) return true;
     std::string state = ProcessState(pid);
     if (state.empty() || state == "Z") return false;
-    int unread = 0;
-    const bool pipe_holds_bytes = ioctl(pipe_fd, FIONREAD, &unread) == 0 && unread > 0;
-    settled = (state == "S" && pipe_holds_bytes) ? settled + 1 : 0;
-    // Sleeping across several looks: waiting for good, not in a passing system call.
-    if (settled >= 10) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::yield();
   }
-  return false;
 }
 
 std::vector<HeldFile> FilesHeldIn(pid_t pid, const std::string& folder) {

@@ -21,6 +21,7 @@ struct StartOptions {
   int pipe_capacity = 0;               // F_SETPIPE_SZ for the stdout pipe; 0 keeps the default
   std::vector<std::string> prefix;     // e.g. setpriv and its arguments, run in front of the binary
   bool clear_umask = false;            // start the child with umask 0
+  bool nonblocking_stdout = false;     // O_NONBLOCK on the child's stdout pipe
   std::string binary = STILLCAM_BINARY;  // the program to run
 };
 
@@ -54,10 +55,9 @@ class RunningStillcam {
   bool hung_ = false;
 };
 
-// Waits until the process is blocked writing its response: its state in /proc is sleeping ("S") for
-// a while and its stdout pipe (read end pipe_fd) holds unread bytes. False if it ended or never
-// settled within the bound.
-bool WaitUntilBlocked(pid_t pid, int pipe_fd, std::chrono::seconds bound = std::chrono::seconds(20));
+// Waits until the stdout pipe (read end pipe_fd) holds capacity unread bytes: the process can write
+// no more until the reader reads. False when the process ended first.
+bool WaitUntilPipeFull(pid_t pid, int pipe_fd, int capacity);
 
 // Files of the run still lying in folder (names starting "stillcam-").
 std::vector<std::string> RunFilesIn(const std::string& folder);
