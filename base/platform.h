@@ -113,8 +113,8 @@ std::optional<std::string> EnvironmentValue(const char* name);
 // separator.
 std::string SystemTemporaryFolder();
 
-// The abbreviated name of month 0 to 11 in the language the process's locale (LC_TIME) asks for;
-// Windows takes it from the user's locale.
+// The abbreviated name of month 0 to 11 in the language the process's locale (LC_TIME) asks for, in
+// UTF-8 whatever that locale's character set; Windows takes it from the user's locale.
 std::string AbbreviatedMonthName(int month);
 
 // Reads the time zone from the process's environment; LocalTime uses it from then on.

@@ -1,6 +1,9 @@
 // The platform layer on POSIX systems (Linux first of all).
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
@@ -278,6 +281,25 @@ std::string AbbreviatedMonthName(int month) {
   std::tm moment{};
   moment.tm_mon = month;
   char name[64];
-  size_t length = std::strftime(name, sizeof name, "%b", &moment);
-  return std::string(name, length);
+  const size_t length = std::strftime(name, sizeof name, "%b", &moment);
+  std::string bytes(name, length);
+  // The name is in the character set of the LC_TIME locale, which LC_CTYPE (left as "C") does not
+  // tell: ask a locale of that name for its set.
+  const char* time_locale = setlocale(LC_TIME, nullptr);
+  locale_t named = time_locale != nullptr ? newlocale(LC_CTYPE_MASK, time_locale, nullptr) : nullptr;
+  if (named == nullptr) return bytes;
+  const std::string codeset = nl_langinfo_l(CODESET, named);
+  freelocale(named);
+  if (codeset == "UTF-8" || codeset == "ANSI_X3.4-1968") return bytes;
+  iconv_t convert = iconv_open("UTF-8", codeset.c_str());
+  if (convert == reinterpret_cast<iconv_t>(-1)) return bytes;
+  char converted[256];
+  char* in = bytes.data();
+  size_t in_left = bytes.size();
+  char* out = converted;
+  size_t out_left = sizeof converted;
+  const bool whole = iconv(convert, &in, &in_left, &out, &out_left) != static_cast<size_t>(-1) && in_left == 0;
+  iconv_close(convert);
+  // Bytes that do not convert are kept: the caption reads what is not UTF-8 as Latin-1.
+  return whole ? std::string(converted, sizeof converted - out_left) : bytes;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <vector>
 
 #include "base/platform.h"
@@ -75,11 +76,14 @@ CaptionBitmaps GatherInk(const std::vector<InkPixel>& ink) {
 }  // namespace
 
 std::string FormatCaptionText(const std::tm& local_time) {
-  char year[32];
-  char rest[32];
-  size_t year_length = std::strftime(year, sizeof year, " %Y-", &local_time);
-  size_t rest_length = std::strftime(rest, sizeof rest, "-%d  %H:%M ", &local_time);
-  return std::string(year, year_length) + AbbreviatedMonthName(local_time.tm_mon) + std::string(rest, rest_length);
+  // Built field by field: strftime's %Y does not pad a year before 1000 to four digits, and the month
+  // name comes in UTF-8 from the platform layer.
+  char year[16];
+  char day_and_time[32];
+  std::snprintf(year, sizeof year, " %04d-", local_time.tm_year + 1900);
+  std::snprintf(day_and_time, sizeof day_and_time, "-%02d  %02d:%02d ", local_time.tm_mday, local_time.tm_hour,
+                local_time.tm_min);
+  return year + AbbreviatedMonthName(local_time.tm_mon) + day_and_time;
 }
 
 void DrawCaptionText(FrameBitmap& frame, const std::string& text, int32_t requested_height, bool bold,

@@ -10,8 +10,9 @@
 // placed by the requested frame height. Throws std::runtime_error when the font cannot be had.
 void DrawTimestampCaption(FrameBitmap& frame, int32_t requested_height, bool bold, const NamedFonts& fonts);
 
-// The caption for a local time: " yyyy-mmm-dd  hh:mm ", the month abbreviated as the current
-// LC_TIME locale abbreviates it (the process's locale, which main() takes from the environment).
+// The caption for a local time: " yyyy-mmm-dd  hh:mm ", the year in at least four digits, the month
+// abbreviated as the current LC_TIME locale abbreviates it (the process's locale, which main() takes
+// from the environment), in UTF-8.
 std::string FormatCaptionText(const std::tm& local_time);
 
 // Draws text as the caption: 0x333333 at the nine positions around (1, y), then 0xCCCCCC at (1, y),

@@ -72,7 +72,9 @@ TEST(CaptionText, FollowsThePattern) {
     const char* text;
   };
   for (const Case& c : {Case{2024, 3, 3, 9, 7, kCaption}, Case{1999, 12, 31, 23, 59, " 1999-Dec-31  23:59 "},
-                        Case{2030, 1, 1, 0, 0, " 2030-Jan-01  00:00 "}}) {
+                        Case{2030, 1, 1, 0, 0, " 2030-Jan-01  00:00 "}, Case{999, 5, 9, 1, 2, " 0999-May-09  01:02 "},
+                        Case{7, 11, 30, 12, 30, " 0007-Nov-30  12:30 "}}) {
+    SCOPED_TRACE(c.text);
     std::tm time{};
     time.tm_year = c.year - 1900;
     time.tm_mon = c.month - 1;
@@ -80,6 +82,40 @@ TEST(CaptionText, FollowsThePattern) {
     time.tm_hour = c.hour;
     time.tm_min = c.minute;
     EXPECT_EQ(FormatCaptionText(time), c.text);
+  }
+}
+
+// Locales of this test, made from Debian's locale sources into a folder of its own, so that the test
+// depends on no locale being installed on the system.
+class PrivateLocales {
+ public:
+  PrivateLocales() {
+    RunProcess("/usr/bin/localedef", {"-i", "ru_RU", "-f", "KOI8-R", folder_.path() + "/ru_RU.KOI8-R"}, {});
+    setenv("LOCPATH", folder_.path().c_str(), 1);
+  }
+  ~PrivateLocales() {
+    std::setlocale(LC_TIME, "C");
+    unsetenv("LOCPATH");
+  }
+  PrivateLocales(const PrivateLocales&) = delete;
+  PrivateLocales& operator=(const PrivateLocales&) = delete;
+
+ private:
+  TempFolder folder_;
+};
+
+// A locale whose character set is not UTF-8 gives its month names in that set (KOI8-R: "мар" is
+// CD C1 D2); the caption is UTF-8 all the same.
+TEST(CaptionText, MonthNamesOfAnEightBitLocaleAreDecoded) {
+  PrivateLocales locales;
+  ASSERT_NE(std::setlocale(LC_TIME, "ru_RU.KOI8-R"), nullptr) << "localedef made no ru_RU.KOI8-R";
+  std::tm time{};
+  time.tm_year = 2024 - 1900;
+  time.tm_mday = 3;
+  for (auto [month, text] : {std::pair{0, " 2024-янв-03  00:00 "}, std::pair{2, " 2024-мар-03  00:00 "},
+                             std::pair{4, " 2024-мая-03  00:00 "}, std::pair{11, " 2024-дек-03  00:00 "}}) {
+    time.tm_mon = month;
+    EXPECT_EQ(FormatCaptionText(time), text);
   }
 }
 
