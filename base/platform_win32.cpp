@@ -190,14 +190,6 @@ void UnmapView(const MappedView& view) {
 }
 
 // The system's own time zone, which the Windows API applies by itself.
-// As the C runtime names it; converting from the runtime's code page is for the Windows port to add.
-std::string MonthAbbreviation(int month) {
-  std::tm moment{};
-  moment.tm_mon = month;
-  char name[64];
-  return std::string(name, std::strftime(name, sizeof name, "%b", &moment));
-}
-
 void LoadTimeZone() {}
 
 std::tm LocalTime(std::time_t moment) {
