@@ -1,6 +1,8 @@
 // The built binary carries the hardening a program on a public web server needs, as readelf sees it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -74,6 +76,46 @@ TEST(Hardening, FortifiedLibcCalls) {
   }
   EXPECT_TRUE(fortified) << "no fortified libc call: _FORTIFY_SOURCE is off";
 #endif
+}
+
+// The binary's own functions, disassembled: name -> instructions (mnemonic and operands).
+std::map<std::string, std::vector<std::string>> Disassembly() {
+  ProcessResult result =
+      RunProcess("/usr/bin/objdump", {"--disassemble", "--demangle", "--no-show-raw-insn", STILLCAM_BINARY}, {"LC_ALL=C"});
+  EXPECT_EQ(result.exit_status, 0) << "objdump: " << result.err;
+  std::map<std::string, std::vector<std::string>> functions;
+  std::vector<std::string>* current = nullptr;
+  std::istringstream text(result.out);
+  for (std::string line; std::getline(text, line);) {
+    // "0000000000012340 <WriteAllPieces(int, BytePiece*, unsigned long)>:" starts a function.
+    const size_t open = line.find(" <");
+    if (open != std::string::npos && line.ends_with(">:")) {
+      current = &functions[line.substr(open + 2, line.size() - open - 4)];
+    } else if (current != nullptr && line.find(":\t") != std::string::npos) {
+      current->push_back(line.substr(line.find(":\t") + 2));
+    }
+  }
+  return functions;
+}
+
+TEST(Hardening, StackClashAndControlFlowProtection) {
+  const auto functions = Disassembly();
+  // A frame larger than a page (WriteAllPieces keeps 16 KiB of iovecs) is entered page by page, each
+  // page touched before the next: a probe "or $0x0,(%rsp)".
+  auto writer = std::find_if(functions.begin(), functions.end(),
+                             [](const auto& function) { return function.first.rfind("WriteAllPieces(", 0) == 0; });
+  ASSERT_NE(writer, functions.end()) << "no WriteAllPieces in the binary";
+  bool probed = false;
+  for (const std::string& instruction : writer->second) {
+    probed |= instruction.find("or") == 0 && instruction.find("$0x0,(%rsp)") != std::string::npos;
+  }
+  EXPECT_TRUE(probed) << "no stack clash protection: a large frame is entered without probes";
+  // With control-flow protection every function that may be called indirectly begins with endbr64.
+  auto main_function = functions.find("main");
+  ASSERT_NE(main_function, functions.end());
+  ASSERT_FALSE(main_function->second.empty());
+  EXPECT_EQ(main_function->second.front().rfind("endbr64", 0), 0u)
+      << "no control-flow protection: main begins with " << main_function->second.front();
 }
 
 TEST(Hardening, NoExecutableStack) {
