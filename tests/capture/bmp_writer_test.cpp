@@ -188,16 +188,24 @@ TEST(BmpWriter, RefusesWhatItCannotDescribe) {
   EXPECT_TRUE(folder.Entries().empty());
 }
 
-TEST(BmpWriter, ReportsAFolderThatIsNotThere) {
-  std::vector<uint8_t> memory(8);
-  EXPECT_FALSE(WriteBmpFile("/nonexistent/folder/frame.bmp", BmpPixels{2, 2, 16, memory.data(), 4, false}));
-  EXPECT_EQ(errno, ENOENT);
-}
-
-TEST(BmpWriter, ReportsAFullDisk) {
+TEST(BmpWriter, ReportsWhyTheFileCannotBeWritten) {
+  TempFolder folder;
   std::vector<uint8_t> memory(1000 * 3 * 10);
-  EXPECT_FALSE(WriteBmpFile("/dev/full", BmpPixels{1000, 10, 24, memory.data(), 3000, false}));
-  EXPECT_EQ(errno, ENOSPC);
+  const struct {
+    const char* name;
+    std::string path;
+    int error;
+  } cases[] = {
+      {"folder not there", "/nonexistent/folder/frame.bmp", ENOENT},
+      {"a folder in the file's place", folder.path(), EISDIR},
+      {"full disk", "/dev/full", ENOSPC},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    errno = 0;
+    EXPECT_FALSE(WriteBmpFile(c.path.c_str(), BmpPixels{1000, 10, 24, memory.data(), 3000, false}));
+    EXPECT_EQ(errno, c.error);
+  }
 }
 
 }  // namespace
