@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -57,13 +58,58 @@ TEST(FuzzRegressions, BmpSeedsLoad) {
   }
 }
 
-TEST(FuzzRegressions, BmpFindingsAreRefusedOrWhole) {
-  for (const auto& finding : FilesIn("/tests/fuzz/regressions/bmp")) {
-    std::string bytes = ReadFileBytes(finding);
+// What each kept input must give: "loads" (and encodes), or the words its refusal must contain.
+struct KeptInput {
+  const char* name;
+  const char* outcome;
+};
+
+constexpr KeptInput kBmpFindings[] = {
+    {"encoder-24bit-top-down-null-scratch.bmp", "loads"},
+    {"hostile-bitfields-24-bit.bmp", "unsupported BMP depth of 24 bits"},
+    {"hostile-bitfields-gappy.bmp", "masks are unusable"},
+    {"hostile-bitfields-masks-cut.bmp", "masks do not fit"},
+    {"hostile-bitfields-overlap.bmp", "masks are unusable"},
+    {"hostile-bitfields-wider-than-pixel.bmp", "masks are unusable"},
+    {"hostile-bitfields-zero-mask.bmp", "masks are unusable"},
+    {"hostile-bits-65535.bmp", "unsupported BMP depth of 65535 bits"},
+    {"hostile-bits-7.bmp", "unsupported BMP depth of 7 bits"},
+    {"hostile-bits-zero.bmp", "unsupported BMP depth of 0 bits"},
+    {"hostile-colour-table-count-huge.bmp", "colour table of 4294967295 entries"},
+    {"hostile-colour-table-cut.bmp", "colour table does not fit"},
+    {"hostile-colour-table-too-many.bmp", "colour table of 257 entries"},
+    {"hostile-compression-huge.bmp", "unsupported BMP compression"},
+    {"hostile-dimensions-65536-square.bmp", "too large"},
+    {"hostile-dimensions-huge.bmp", "too large"},
+    {"hostile-embedded-jpeg.bmp", "embedded JPEG or PNG"},
+    {"hostile-header-cut.bmp", "truncated BMP header"},
+    {"hostile-height-int-min.bmp", "height out of range"},
+    {"hostile-info-size-12.bmp", "unsupported BMP header size 12"},
+    {"hostile-info-size-huge.bmp", "unsupported BMP header size"},
+    {"hostile-magic-only.bmp", "truncated BMP header"},
+    {"hostile-pixel-offset-in-header.bmp", "does not fit before the pixel data"},
+    {"hostile-pixel-offset-past-end.bmp", "truncated BMP pixel data"},
+    {"hostile-pixels-cut.bmp", "truncated BMP pixel data"},
+    {"hostile-planes-zero.bmp", "bad BMP plane count 0"},
+    {"hostile-png-signature.bmp", "not a BMP file"},
+    {"hostile-rle8.bmp", "RLE-compressed BMP is not supported"},
+    {"hostile-text.bmp", "not a BMP file"},
+    {"hostile-width-negative.bmp", "width is negative"},
+};
+
+TEST(FuzzRegressions, BmpFindingsGiveTheirOutcome) {
+  std::vector<std::filesystem::path> kept = FilesIn("/tests/fuzz/regressions/bmp");
+  EXPECT_EQ(kept.size(), std::size(kBmpFindings)) << "a kept input without an expected outcome, or one gone";
+  for (const KeptInput& input : kBmpFindings) {
+    SCOPED_TRACE(input.name);
+    std::string bytes = ReadFileBytes(std::string(STILLCAM_SOURCE_DIR) + "/tests/fuzz/regressions/bmp/" + input.name);
+    ASSERT_FALSE(bytes.empty());
     try {
-      ExpectWholeFrame(ParseFrameBitmap(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), finding);
-    } catch (const std::exception&) {
-      // refused with a message: the designed way
+      FrameBitmap frame = ParseFrameBitmap(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+      EXPECT_EQ(std::string(input.outcome), "loads") << "loaded";
+      ExpectWholeFrame(frame, input.name);
+    } catch (const std::exception& refused) {
+      EXPECT_NE(std::string(refused.what()).find(input.outcome), std::string::npos) << refused.what();
     }
   }
 }
