@@ -5,6 +5,8 @@
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 
+#include <time.h>
+
 #include <cerrno>
 #include <cstdio>
 
@@ -30,6 +32,17 @@ class LibV4l2 final : public V4l2Io {
 };
 
 }  // namespace
+
+int64_t V4l2Io::NowMs() const {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1000 + now.tv_nsec / 1000000;
+}
+
+void V4l2Io::Pause(int ms) const {
+  timespec pause{ms / 1000, (ms % 1000) * 1000000L};
+  nanosleep(&pause, nullptr);  // a signal cuts it short, and the caller's loop looks at the clock again
+}
 
 bool V4l2Io::Request(int fd, unsigned long request, void* arg) const {
   int result;

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 
 // The calls through which the V4L2 source reaches a device, and nothing else: the seam where
 // tests put a device that is busy, silent, flawed or unplugged. The production calls go through
@@ -22,6 +23,11 @@ class V4l2Io {
   virtual void* Mmap(size_t length, int fd, off_t offset) const = 0;  // shared, read and write
   virtual int Munmap(void* start, size_t length) const = 0;
   virtual int Poll(pollfd* fds, nfds_t count, int timeout_ms) const = 0;
+
+  // The clock the source's waits are measured on, in milliseconds, and a pause while it waits for a
+  // lock: the real monotonic clock and nanosleep, unless a test runs the waits on a clock of its own.
+  virtual int64_t NowMs() const;
+  virtual void Pause(int ms) const;
 
   // An ioctl as the source makes every one: repeated while a signal interrupts it. False with errno set.
   bool Request(int fd, unsigned long request, void* arg) const;

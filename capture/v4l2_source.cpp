@@ -7,7 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <cstdint>
 #include <cstring>
 
 #include "base/platform.h"
@@ -16,8 +16,6 @@
 #include "capture/v4l2_controls.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr unsigned kBufferCount = 4;
 constexpr int kLockRetryMs = 20;
@@ -32,14 +30,9 @@ int64_t FrameTakenNs(const v4l2_buffer& buffer, int64_t stream_started_ns, int64
   return stamped >= stream_started_ns && stamped <= dequeued_ns ? stamped : stream_started_ns;
 }
 
-int MillisecondsUntil(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return static_cast<int>(std::max<decltype(left)>(left, 0));
-}
-
-void SleepMilliseconds(int ms) {
-  timespec pause{ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&pause, nullptr);  // a signal cuts it short, and the caller's loop looks at the clock again
+// What is left until deadline on the io's clock, never below 0.
+int MillisecondsUntil(const V4l2Io& io, int64_t deadline_ms) {
+  return static_cast<int>(std::clamp<int64_t>(deadline_ms - io.NowMs(), 0, INT32_MAX));
 }
 
 uint16_t BitsPerPixel(uint32_t pixel_format) {
@@ -170,17 +163,17 @@ void V4l2Source::SetControls(const std::vector<CameraControl>& controls,
 }
 
 bool V4l2Source::LockDevice() {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeouts_.lock_ms);
+  const int64_t deadline = io_.NowMs() + timeouts_.lock_ms;
   for (;;) {
     if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return true;
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) return Fail(path_ + ": cannot lock: " + std::strerror(errno));
     if (give_way_ && give_way_(path_)) return Fail("");
-    int left = MillisecondsUntil(deadline);
+    int left = MillisecondsUntil(io_, deadline);
     if (left == 0)
       return Fail(path_ + ": still in use by another request after " + std::to_string(timeouts_.lock_ms) +
                   " ms");
-    SleepMilliseconds(std::min(left, kLockRetryMs));
+    io_.Pause(std::min(left, kLockRetryMs));
   }
 }
 
@@ -288,9 +281,9 @@ bool V4l2Source::Grab() {
   }
 
   int warm_up_left = warm_up_frames_;
-  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeouts_.frame_ms);
+  int64_t deadline = io_.NowMs() + timeouts_.frame_ms;
   for (;;) {
-    const int left = MillisecondsUntil(deadline);
+    const int left = MillisecondsUntil(io_, deadline);
     if (left == 0 && !damage_.empty())
       return Fail(path_ + ": only damaged frames within " + std::to_string(timeouts_.frame_ms) +
                   " ms; the last: " + damage_);
@@ -321,7 +314,7 @@ bool V4l2Source::Grab() {
     }
     if (usable && warm_up_left > 0) {
       --warm_up_left;
-      deadline = Clock::now() + std::chrono::milliseconds(timeouts_.frame_ms);
+      deadline = io_.NowMs() + timeouts_.frame_ms;
     }
     if (!io_.Request(fd_, VIDIOC_QBUF, &buffer)) return FailWithErrno("VIDIOC_QBUF");
   }

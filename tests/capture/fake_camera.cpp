@@ -94,17 +94,24 @@ int FakeCamera::Munmap(void*, size_t) const {
   return 0;
 }
 
+void FakeCamera::Pause(int ms) const {
+  FakeCamera& me = self();
+  me.now_ms += ms;
+  ++me.pauses;
+  if (me.on_pause) me.on_pause(me.pauses);
+}
+
 int FakeCamera::Poll(pollfd* fds, nfds_t, int timeout_ms) const {
   FakeCamera& me = self();
   if (!me.ready_) {
     if (me.script.empty() || queued_.empty()) {
-      usleep(static_cast<useconds_t>(timeout_ms) * 1000);
+      me.now_ms += timeout_ms;
       return 0;
     }
     me.pending_ = me.script.front();
     me.script.pop_front();
     if (me.pending_.kind == Step::kSilence) {
-      usleep(static_cast<useconds_t>(timeout_ms) * 1000);
+      me.now_ms += timeout_ms;
       return 0;
     }
     me.ready_ = true;

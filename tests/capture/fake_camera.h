@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -53,6 +54,9 @@ class FakeCamera final : public V4l2Io {
   // What happened.
   std::vector<std::string> opened;
   int open_fds = 0;
+  int64_t now_ms = 1000000;  // the fake clock
+  int pauses = 0;
+  std::function<void(int pause)> on_pause;  // called at each pause, counted from 1
   int wrapped = 0;
   int mapped = 0;
   bool streaming = false;
@@ -72,6 +76,10 @@ class FakeCamera final : public V4l2Io {
   void* Mmap(size_t length, int fd, off_t offset) const override;
   int Munmap(void* start, size_t length) const override;
   int Poll(pollfd* fds, nfds_t count, int timeout_ms) const override;
+  // The source's waits run on a clock of the fake's own: a silent poll or a pause moves it on by
+  // its length at once, so that no test waits in real time.
+  int64_t NowMs() const override { return now_ms; }
+  void Pause(int ms) const override;
 
  private:
   // The seam's calls are const; the fake records through these.

@@ -262,62 +262,65 @@ TEST_F(V4l2SourceTest, ConnectRefusesWhatCannotStreamVideo) {
   EXPECT_NE(missing.failure().find("No such file"), std::string::npos) << missing.failure();
 }
 
-// Another process holds the device's lock for a while, as a request in progress does.
+// Another process holds the device's lock, as a request in progress does, until told to let go.
 class LockHolder {
  public:
-  LockHolder(const std::string& path, int hold_ms) {
+  explicit LockHolder(const std::string& path) {
     int pipe_fds[2];
     EXPECT_EQ(pipe(pipe_fds), 0);
     pid_ = fork();
     if (pid_ == 0) {
       int fd = open(path.c_str(), O_RDONLY);
       flock(fd, LOCK_EX);
-      const char held = 'h', letting_go = 'l';
+      const char held = 'h';
       if (write(pipe_fds[1], &held, 1) != 1) _exit(1);
-      usleep(hold_ms * 1000);
-      // Said before the lock goes, so whoever gets the lock next finds it said.
-      if (write(pipe_fds[1], &letting_go, 1) != 1) _exit(1);
+      pause();  // until killed: the lock goes with the process
       _exit(0);
     }
     close(pipe_fds[1]);
-    said_ = pipe_fds[0];
     char byte = 0;
-    EXPECT_EQ(read(said_, &byte, 1), 1);
-    fcntl(said_, F_SETFL, O_NONBLOCK);
+    EXPECT_EQ(read(pipe_fds[0], &byte, 1), 1);
+    close(pipe_fds[0]);
   }
-  ~LockHolder() {
+  ~LockHolder() { LetGo(); }
+  // Ends the holder; the lock is free when this returns.
+  void LetGo() {
+    if (pid_ <= 0) return;
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
-    close(said_);
+    pid_ = -1;
   }
-  // True once the holder has begun to let go of the lock.
-  bool LettingGo() {
-    char byte = 0;
-    return read(said_, &byte, 1) == 1;
-  }
+  bool holding() const { return pid_ > 0; }
 
  private:
   pid_t pid_ = -1;
-  int said_ = -1;
 };
 
 TEST_F(V4l2SourceTest, ARequestWaitsForTheOneInProgress) {
-  LockHolder holder(node_, 150);
-  V4l2Source source(camera_, node_, V4l2Timeouts{200, 5000}, 0, failure_);
+  LockHolder holder(node_);
+  camera_.on_pause = [&](int pause) {
+    if (pause == 3) holder.LetGo();
+  };
+  V4l2Source source(camera_, node_, V4l2Timeouts{}, 0, failure_);
   ASSERT_TRUE(source.Connect()) << source.failure();
-  EXPECT_TRUE(holder.LettingGo()) << "connected while another process held the device";
+  EXPECT_EQ(camera_.pauses, 3) << "connected while another process held the device, or waited on";
 }
 
+// The deployed wait, on the fake's clock: given up after 10 s, in steps of at most 20 ms.
 TEST_F(V4l2SourceTest, ARequestThatWaitsTooLongIsAFailedConnection) {
-  LockHolder holder(node_, 10000);
-  V4l2Source source(camera_, node_, V4l2Timeouts{200, 100}, 0, failure_);
+  LockHolder holder(node_);
+  const int64_t started = camera_.now_ms;
+  V4l2Source source(camera_, node_, V4l2Timeouts{}, 0, failure_);
   EXPECT_FALSE(source.Connect());
-  EXPECT_NE(source.failure().find("in use by another request"), std::string::npos) << source.failure();
-  EXPECT_FALSE(holder.LettingGo());
+  EXPECT_NE(source.failure().find("still in use by another request after 10000 ms"), std::string::npos)
+      << source.failure();
+  EXPECT_EQ(camera_.now_ms - started, 10000);
+  EXPECT_GE(camera_.pauses, 10000 / 20);
+  EXPECT_TRUE(holder.holding());
 }
 
 TEST_F(V4l2SourceTest, AWaitingRequestAsksWhetherToGiveWayAndStopsWaitingWhenTold) {
-  LockHolder holder(node_, 10000);
+  LockHolder holder(node_);
   std::vector<std::string> asked;
   V4l2Source source(camera_, node_, V4l2Timeouts{200, 5000}, 0, failure_, [&](const std::string& device) {
     asked.push_back(device);
@@ -326,7 +329,6 @@ TEST_F(V4l2SourceTest, AWaitingRequestAsksWhetherToGiveWayAndStopsWaitingWhenTol
   EXPECT_FALSE(source.Connect());
   EXPECT_EQ(asked, std::vector<std::string>(3, node_));
   EXPECT_EQ(source.failure(), "") << "giving way is not a failure to report";
-  EXPECT_FALSE(holder.LettingGo());
   EXPECT_EQ(source.origin(), std::nullopt);
 }
 

@@ -51,23 +51,4 @@ TEST(CaptureFailure, NoCameraIsQuiet) {
   }
 }
 
-TEST(CaptureFailure, DeviceBusyLongerThanTheWaitIsQuiet) {
-  // Requests take turns by an exclusive flock on the device; a plain file stands in for the node,
-  // held by this process for longer than a request waits (10 s). The run gives up quietly, in bound.
-  TempFolder folder;
-  const std::string device = folder.path() + "/video0";
-  WriteFileBytes(device, "");
-  int holder = open(device.c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
-  TempFolder tmp;
-  RunningStillcam run({"STILLCAM_DEVICE=" + device, "STILLCAM_VERBOSE=1", "QUERY_STRING=large", "TMPDIR=" + tmp.path()});
-  ProcessResult result = run.Finish(std::chrono::seconds(30));
-  close(holder);
-  EXPECT_FALSE(run.hung());
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(result.out, "");
-  EXPECT_NE(result.err.find("still in use"), std::string::npos) << result.err;
-  EXPECT_TRUE(tmp.Entries().empty());
-}
-
 }  // namespace
