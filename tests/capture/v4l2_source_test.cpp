@@ -175,6 +175,7 @@ TEST_F(V4l2SourceTest, AsksForTheFastestFrameRateOffered) {
       {{}, {}, {1, 2}, true, {1, 30}},           // nothing listed: 30 a second, the device adjusts
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE("case " + std::to_string(&c - cases) + ": from 1/" + std::to_string(c.current.denominator));
     FakeCamera camera;
     camera.intervals = c.discrete;
     camera.stepwise_min = c.stepwise_min;
@@ -252,6 +253,7 @@ TEST_F(V4l2SourceTest, ConnectRefusesWhatCannotStreamVideo) {
       {V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_READWRITE, "streaming"},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE("capabilities " + std::to_string(c.caps));
     camera_.device_caps = c.caps;
     V4l2Source source(camera_, node_, kShortWaits, 0, failure_);
     EXPECT_FALSE(source.Connect());

@@ -28,6 +28,7 @@ TEST(Settings, DefaultsWhenNothingOrOnlyEmptyValuesAreSet) {
   std::map<std::string, std::string> empty;
   for (const std::string& name : kVariables) empty[name] = "";
   for (const auto& environment : {std::map<std::string, std::string>{}, empty}) {
+    SCOPED_TRACE(environment.empty() ? "nothing set" : "everything set and empty");
     std::vector<std::string> warnings;
     Settings settings = Read(environment, warnings);
     EXPECT_EQ(settings.temporary_folder, "/tmp");

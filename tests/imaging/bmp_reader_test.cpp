@@ -91,7 +91,9 @@ TEST_P(LayoutTest, ColoursAndOrientationSurvive) {
   BmpFixture fixture = layout.fixture;
   fixture.pixels = Uniform(fixture.width, fixture.height, layout.blue);
   for (int32_t x = 0; x < fixture.width; ++x) fixture.pixels[static_cast<size_t>(x)] = layout.red;
-  for (FrameBitmap frame : {Parse(MakeBmp(fixture)), LoadFromFile(MakeBmp(fixture))}) {
+  for (bool from_file : {false, true}) {
+    SCOPED_TRACE(from_file ? "loaded from a file" : "parsed in memory");
+    FrameBitmap frame = from_file ? LoadFromFile(MakeBmp(fixture)) : Parse(MakeBmp(fixture));
     ASSERT_EQ(frame.width(), 5);
     ASSERT_EQ(frame.height(), 3);
     EXPECT_EQ(frame.format().bits_per_pixel(), fixture.bits);
@@ -123,6 +125,7 @@ TEST(BmpReader, FiveBitChannelsWidenByBitReplication) {
 
 TEST(BmpReader, NoPixelsLoadsAsEmptyBitmap) {
   for (auto [width, height] : {std::pair{0, 3}, std::pair{5, 0}, std::pair{0, 0}}) {
+    SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
     BmpFixture fixture = Fixture(16);
     fixture.width = width;
     fixture.height = height;

@@ -69,6 +69,7 @@ TEST(BadFont, UnusableCaptionFontIsACaptionFault) {
   for (const auto& c : cases) {
     const std::string setting = std::string(c.variable) + "=" + c.value;
     for (const char* query : {"timestamp", "large&boldtimestamp", "medium"}) {
+      SCOPED_TRACE(setting + ", query " + query);
       const bool uses_font = std::string(query).find("timestamp") != std::string::npos &&
                              (std::string(c.variable) == "STILLCAM_FONT" || std::string(query).find("bold") != std::string::npos);
       TempFolder tmp;
