@@ -1,7 +1,7 @@
 # Links a pkg-config module into a target from static archives where the system has them.
 # A CGI program is started once per request, and every shared library costs each start its loading,
 # relocation and page faults; libjpeg, FreeType and libv4l2 are small enough to carry inside the binary.
-# The C library, libm and the other parts of glibc stay shared. Missing archives fall back to shared.
+# The C library and the other parts of glibc stay shared; libm is linked only where needed. Missing archives fall back to shared.
 option(STILLCAM_LINK_ARCHIVES "Link libjpeg, FreeType, libv4l2 and libstdc++ statically where possible" ON)
 
 function(stillcam_link_pkg target prefix)
@@ -23,6 +23,9 @@ function(stillcam_link_pkg target prefix)
     endif()
     if(archive)
       target_link_libraries(${target} PRIVATE ${archive})
+    elseif(name STREQUAL "m")
+      # Kept only if something still needs it: libv4lconvert's powf is defined in capture instead.
+      target_link_libraries(${target} PRIVATE -Wl,--push-state,--as-needed -lm -Wl,--pop-state)
     else()
       target_link_libraries(${target} PRIVATE ${name})
     endif()
