@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
-#include <locale.h>
 #include <limits.h>
+#include <locale.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -167,7 +167,8 @@ int OpenPrivateFolder(const char* path, bool make, std::string& why) {
   // The checks below look at what was opened, so that nothing can be swapped in between.
   const int folder = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (folder < 0) {
-    why = errno == ENOTDIR || errno == ELOOP ? "is not a folder" : std::string("cannot open it: ") + std::strerror(errno);
+    why = errno == ENOTDIR || errno == ELOOP ? "is not a folder"
+                                             : std::string("cannot open it: ") + std::strerror(errno);
     return -1;
   }
   struct stat facts {};
@@ -199,7 +200,9 @@ int OpenOwnFileIn(int folder, const char* name) {
   return -1;
 }
 
-bool RenameIn(int folder, const char* from, const char* to) { return renameat(folder, from, folder, to) == 0; }
+bool RenameIn(int folder, const char* from, const char* to) {
+  return renameat(folder, from, folder, to) == 0;
+}
 
 void RemoveFileIn(int folder, const char* name) { unlinkat(folder, name, 0); }
 
@@ -208,7 +211,7 @@ std::string UserNumber() { return std::to_string(geteuid()); }
 std::string ProcessNumber() { return std::to_string(getpid()); }
 
 int64_t MonotonicNanoseconds() {
-  timespec now {};
+  timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
 }
@@ -298,7 +301,8 @@ std::string AbbreviatedMonthName(int month) {
   size_t in_left = bytes.size();
   char* out = converted;
   size_t out_left = sizeof converted;
-  const bool whole = iconv(convert, &in, &in_left, &out, &out_left) != static_cast<size_t>(-1) && in_left == 0;
+  const bool whole =
+      iconv(convert, &in, &in_left, &out, &out_left) != static_cast<size_t>(-1) && in_left == 0;
   iconv_close(convert);
   // Bytes that do not convert are kept: the caption reads what is not UTF-8 as Latin-1.
   return whole ? std::string(converted, sizeof converted - out_left) : bytes;

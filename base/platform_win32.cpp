@@ -73,13 +73,15 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // Windows symlinks need a privilege a web server's account does not have; never_follow has nothing
 // to guard against there.
 int OpenForReading(const char* path, bool /*never_follow*/) {
-  return Adopt(CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
-               _O_RDONLY);
+  return Adopt(
+      CreateFileA(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+      _O_RDONLY);
 }
 
 int OpenForRewriting(const char* path) {
-  return Adopt(CreateFileA(path, GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
-               _O_WRONLY);
+  return Adopt(
+      CreateFileA(path, GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr),
+      _O_WRONLY);
 }
 
 int CloseDescriptor(int fd) { return _close(fd); }
@@ -153,14 +155,14 @@ MappedView MapFile(int fd, uint64_t offset, size_t size, bool writable, size_t& 
   lead = static_cast<size_t>(offset - start);
   const size_t length = lead + size;
   // A copy-on-write view of a file opened for reading: the pages written are the process's own.
-  HANDLE mapping = CreateFileMappingA(HandleOf(fd), nullptr, writable ? PAGE_WRITECOPY : PAGE_READONLY, 0, 0,
-                                      nullptr);
+  HANDLE mapping =
+      CreateFileMappingA(HandleOf(fd), nullptr, writable ? PAGE_WRITECOPY : PAGE_READONLY, 0, 0, nullptr);
   if (mapping == nullptr) {
     errno = ErrnoFromLastError();
     return {};
   }
-  void* base = MapViewOfFile(mapping, writable ? FILE_MAP_COPY : FILE_MAP_READ, static_cast<DWORD>(start >> 32),
-                             static_cast<DWORD>(start), length);
+  void* base = MapViewOfFile(mapping, writable ? FILE_MAP_COPY : FILE_MAP_READ,
+                             static_cast<DWORD>(start >> 32), static_cast<DWORD>(start), length);
   if (base == nullptr) errno = ErrnoFromLastError();
   CloseHandle(mapping);  // the view keeps the mapping alive
   if (base == nullptr) return {};
@@ -312,11 +314,13 @@ std::string BootId() { return ""; }
 std::string AbbreviatedMonthName(int month) {
   if (month < 0 || month > 11) return "";
   wchar_t wide[80] = {};
-  const int wide_length = GetLocaleInfoW(LOCALE_USER_DEFAULT, static_cast<LCTYPE>(LOCALE_SABBREVMONTHNAME1 + month),
-                                         wide, static_cast<int>(std::size(wide)));
+  const int wide_length =
+      GetLocaleInfoW(LOCALE_USER_DEFAULT, static_cast<LCTYPE>(LOCALE_SABBREVMONTHNAME1 + month), wide,
+                     static_cast<int>(std::size(wide)));
   if (wide_length <= 1) return "";
   char utf8[256] = {};
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide, wide_length - 1, utf8, sizeof utf8, nullptr, nullptr);
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, wide, wide_length - 1, utf8, sizeof utf8, nullptr, nullptr);
   return std::string(utf8, length > 0 ? static_cast<size_t>(length) : 0);
 }
 
@@ -337,9 +341,10 @@ HANDLE MakeUniqueFile(std::string& path, const char* folder, const char* suffix,
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     path = std::string(folder) + "\\stillcam-" + std::to_string(GetCurrentProcessId()) + "-" +
            std::to_string(GetTickCount64()) + "-" + std::to_string(attempt) + suffix;
-    if (path.size() >= MAX_PATH) throw std::system_error(ENAMETOOLONG, std::generic_category(), "temporary folder");
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_TEMPORARY | flags, nullptr);
+    if (path.size() >= MAX_PATH)
+      throw std::system_error(ENAMETOOLONG, std::generic_category(), "temporary folder");
+    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, kShareAll, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | flags, nullptr);
     if (handle != INVALID_HANDLE_VALUE) return handle;
     if (GetLastError() != ERROR_FILE_EXISTS) break;
   }
@@ -383,7 +388,8 @@ void Release(int fd, const std::string& path) {
 
 RunFile::~RunFile() { Release(fd_, path_); }
 
-RunFile::RunFile(RunFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {
+RunFile::RunFile(RunFile&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {
   other.path_.clear();
   if (fd_ < 0 && !path_.empty()) g_named_run_file = path_.c_str();
 }

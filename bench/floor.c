@@ -7,12 +7,11 @@
  *   floor (as a CGI)       with QUERY_STRING set: the size from the query, as stillcam reads it,
  *                          and the response header before the JPEG
  */
+#include <jpeglib.h>
 #include <stdio.h> /* jpeglib.h needs FILE and size_t declared first */
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
-
-#include <jpeglib.h>
 
 static const char kCgiHeader[] = "Content-type: image/jpg\n\n";
 
@@ -41,7 +40,8 @@ static void DrawFrame(unsigned char* rgb, int width, int height) {
     memcpy(first_bar_row + (size_t)x * 3, kBars[x * 8 / width], 3);
   }
   for (int y = 1; y < height; ++y) {
-    if (y != band_rows) memcpy(rgb + (size_t)y * stride, y < band_rows ? first_band_row : first_bar_row, stride);
+    if (y != band_rows)
+      memcpy(rgb + (size_t)y * stride, y < band_rows ? first_band_row : first_bar_row, stride);
   }
 }
 
@@ -100,8 +100,9 @@ int main(int argc, char** argv) {
   }
   jpeg_finish_compress(&cinfo);
 
-  int written = (query == NULL || WriteAll(STDOUT_FILENO, (const unsigned char*)kCgiHeader, sizeof kCgiHeader - 1)) &&
-                WriteAll(STDOUT_FILENO, jpeg, jpeg_size);
+  int written =
+      (query == NULL || WriteAll(STDOUT_FILENO, (const unsigned char*)kCgiHeader, sizeof kCgiHeader - 1)) &&
+      WriteAll(STDOUT_FILENO, jpeg, jpeg_size);
   jpeg_destroy_compress(&cinfo);
   free(jpeg);
   free(rgb);

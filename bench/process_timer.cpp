@@ -146,7 +146,7 @@ void RunOnce(Job& job, const Outputs& outputs) {
   pid_t reaped = child > 0 ? wait4(child, &status, 0, &usage) : -1;
   double elapsed = Now() - start;
 
-  struct stat out_stat{};
+  struct stat out_stat {};
   fstat(outputs.out, &out_stat);
   if (reaped != child) {
     job.failure = "fork or wait failed";
@@ -212,12 +212,13 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("%-34s %5s %9s %13s %8s %8s %8s %8s %9s\n", "command", "runs", "median ms", "min-max ms", "x floor",
-              "x static", "ms/MP", "CPU ms", "peak RSS");
+  std::printf("%-34s %5s %9s %13s %8s %8s %8s %8s %9s\n", "command", "runs", "median ms", "min-max ms",
+              "x floor", "x static", "ms/MP", "CPU ms", "peak RSS");
   bool all_ran = true;
   for (const Job& job : jobs) {
     if (!job.failure.empty() || job.millis.empty()) {
-      std::printf("%-34s FAILED: %s\n", job.label.c_str(), job.failure.empty() ? "no runs" : job.failure.c_str());
+      std::printf("%-34s FAILED: %s\n", job.label.c_str(),
+                  job.failure.empty() ? "no runs" : job.failure.c_str());
       all_ran = false;
       continue;
     }
@@ -229,15 +230,16 @@ int main(int argc, char** argv) {
     char to_static_floor[16] = "";
     for (const Job& other : jobs) {
       if (other.size != job.size || other.millis.empty()) continue;
-      if (other.role == "floor") std::snprintf(to_floor, sizeof to_floor, "%.2f", median / Median(other.millis));
+      if (other.role == "floor")
+        std::snprintf(to_floor, sizeof to_floor, "%.2f", median / Median(other.millis));
       if (other.role == "static-floor")
         std::snprintf(to_static_floor, sizeof to_static_floor, "%.2f", median / Median(other.millis));
     }
     char per_megapixel[16] = "";
     if (double megapixels = Megapixels(job.size); megapixels > 0)
       std::snprintf(per_megapixel, sizeof per_megapixel, "%.1f", median / megapixels);
-    std::printf("%-34s %5zu %9.2f %13s %8s %8s %8s %8.2f %6.1f MB\n", job.label.c_str(), job.millis.size(), median,
-                range, to_floor, to_static_floor, per_megapixel, Median(job.cpu_millis),
+    std::printf("%-34s %5zu %9.2f %13s %8s %8s %8s %8.2f %6.1f MB\n", job.label.c_str(), job.millis.size(),
+                median, range, to_floor, to_static_floor, per_megapixel, Median(job.cpu_millis),
                 static_cast<double>(job.peak_rss_kib) / 1024.0);
   }
   return all_ran ? 0 : 1;

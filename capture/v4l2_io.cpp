@@ -4,7 +4,6 @@
 #include <libv4l2.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
-
 #include <time.h>
 
 #include <cerrno>

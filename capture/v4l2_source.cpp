@@ -213,7 +213,8 @@ void V4l2Source::TakeJpegAsSent() {
   // Where libv4l2 would have halved a larger frame to give the size asked for, the decoder does it.
   const v4l2_pix_format& converted = format_.fmt.pix;
   for (unsigned reduction : {2u, 4u, 8u}) {
-    if (converted.width * reduction == sent.fmt.pix.width && converted.height * reduction == sent.fmt.pix.height)
+    if (converted.width * reduction == sent.fmt.pix.width &&
+        converted.height * reduction == sent.fmt.pix.height)
       jpeg_reduction_ = reduction;
   }
   // The camera's own format is one libv4l2 passes through unconverted.

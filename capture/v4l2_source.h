@@ -57,7 +57,7 @@ class V4l2Source final : public FrameSource {
   std::vector<uint8_t> frame_;        // the last frame taken, rows top-down
   uint32_t frame_width_ = 0;
   uint32_t frame_height_ = 0;
-  uint16_t frame_bits_ = 0;           // its pixel size
-  size_t frame_stride_ = 0;           // and the bytes from one of its rows to the next
+  uint16_t frame_bits_ = 0;  // its pixel size
+  size_t frame_stride_ = 0;  // and the bytes from one of its rows to the next
   int64_t frame_taken_ns_ = 0;
 };

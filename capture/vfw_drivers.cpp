@@ -1,7 +1,10 @@
 // The system's capture drivers on Windows: AVICAP32. The capture window is a real window of the
 // capture library, made when the driver is connected, and every step is one of its messages.
+// vfw.h needs windows.h first.
+// clang-format off
 #include <windows.h>
 #include <vfw.h>
+// clang-format on
 
 #include <charconv>
 #include <string>

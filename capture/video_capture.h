@@ -27,7 +27,7 @@ inline constexpr int kCaptureWindowId = 126;
 struct CaptureDrivers : SystemDrivers {
   std::optional<std::string> driver_1;  // replaces what stands at index 1
   int warm_up_frames = 0;               // thrown away after the stream starts, while the camera settles
-  GiveWay give_way;  // for a camera that another run holds; none: wait for it
+  GiveWay give_way;                     // for a camera that another run holds; none: wait for it
   std::vector<CameraControl> camera_controls;  // set on a camera after connecting, in this order
   // Says one line in the server's error log, verbose or not: a control the camera would not take.
   std::function<void(const std::string& line)> warn = [](const std::string&) {};
@@ -49,7 +49,8 @@ struct CaptureWindowShape {
 };
 
 struct CaptureWindow {
-  CaptureWindow(CaptureWindowShape asked, CaptureDrivers from) : shape(std::move(asked)), drivers(std::move(from)) {}
+  CaptureWindow(CaptureWindowShape asked, CaptureDrivers from)
+      : shape(std::move(asked)), drivers(std::move(from)) {}
   CaptureWindow(const CaptureWindow&) = delete;
   CaptureWindow& operator=(const CaptureWindow&) = delete;
 

@@ -62,9 +62,10 @@ bool CopyWhole(int from_fd, uint64_t size, int to_fd) {
 std::string ShareKey(const std::string& device, const SnapshotOptions& options, const std::string& font,
                      const std::string& bold_font) {
   const char* caption = !options.caption ? "none" : options.bold ? "bold" : "regular";
-  std::string key = Field("device", device) +
-                    Field("size", std::to_string(options.frame_width) + "x" + std::to_string(options.frame_height)) +
-                    Field("caption", caption);
+  std::string key =
+      Field("device", device) +
+      Field("size", std::to_string(options.frame_width) + "x" + std::to_string(options.frame_height)) +
+      Field("caption", caption);
   if (options.caption) key += Field("font", font) + Field("bold font", bold_font);
   return key;
 }
@@ -75,7 +76,8 @@ std::string DefaultShareFolder(const std::string& temporary_folder) {
   return temporary_folder + "/stillcam-share-" + UserNumber();
 }
 
-PictureShare::PictureShare(std::string folder, bool verbose) : folder_path_(std::move(folder)), verbose_(verbose) {}
+PictureShare::PictureShare(std::string folder, bool verbose)
+    : folder_path_(std::move(folder)), verbose_(verbose) {}
 
 void PictureShare::Report(const std::string& what) const {
   if (verbose_) std::fprintf(stderr, "stillcam: %s\n", what.c_str());
@@ -103,7 +105,8 @@ bool PictureShare::OpenFolder(bool create) {
 void PictureShare::Publish(const std::string& key, int64_t frame_time, int picture_fd) {
   if (!OpenFolder(true)) return;
   FileFacts picture;
-  if (!ReadFileFacts(picture_fd, picture) || !picture.regular) return Report("cannot share the picture: not a file");
+  if (!ReadFileFacts(picture_fd, picture) || !picture.regular)
+    return Report("cannot share the picture: not a file");
   const std::string name = FileNameFor(key);
   const std::string temporary = name + "." + ProcessNumber();
   UniqueFd kept(CreateFileIn(folder_.get(), temporary.c_str()));
@@ -119,11 +122,10 @@ void PictureShare::Publish(const std::string& key, int64_t frame_time, int pictu
   head.frame_time = frame_time;
   head.key_size = key.size();
   head.picture_size = picture.size;
-  const bool kept_whole = WriteAllBytes(kept.get(), &head, sizeof head) &&
-                          WriteAllBytes(kept.get(), key.data(), key.size()) &&
-                          CopyWhole(picture_fd, head.picture_size, kept.get()) &&
-                          CloseDescriptor(kept.Release()) == 0 &&
-                          RenameIn(folder_.get(), temporary.c_str(), name.c_str());
+  const bool kept_whole =
+      WriteAllBytes(kept.get(), &head, sizeof head) && WriteAllBytes(kept.get(), key.data(), key.size()) &&
+      CopyWhole(picture_fd, head.picture_size, kept.get()) && CloseDescriptor(kept.Release()) == 0 &&
+      RenameIn(folder_.get(), temporary.c_str(), name.c_str());
   if (!kept_whole) {
     const int error = errno;
     RemoveFileIn(folder_.get(), temporary.c_str());
@@ -143,7 +145,8 @@ UniqueFd PictureShare::Find(const std::string& key, int64_t started) {
   // Only a frame taken after the request started may answer it: sharing adds no staleness.
   const bool answers = std::memcmp(head.magic, kMagic, sizeof kMagic) == 0 &&
                        std::memcmp(head.boot, boot, sizeof boot) == 0 && head.frame_time > started &&
-                       head.key_size == key.size() && sizeof head + head.key_size + head.picture_size == facts.size;
+                       head.key_size == key.size() &&
+                       sizeof head + head.key_size + head.picture_size == facts.size;
   if (!answers) return UniqueFd();
   std::string stored(key.size(), '\0');
   if (!ReadWhole(kept.get(), stored.data(), stored.size()) || stored != key) return UniqueFd();

@@ -80,7 +80,8 @@ void Ignore(std::vector<std::string>& warnings, const char* name, const char* va
 }
 
 // A switch: 1 or 0; anything else is reported and leaves the default.
-void ReadSwitch(const EnvironmentLookup& variable, const char* name, bool& value, std::vector<std::string>& warnings) {
+void ReadSwitch(const EnvironmentLookup& variable, const char* name, bool& value,
+                std::vector<std::string>& warnings) {
   const char* text = ValueOf(variable, name);
   if (text == nullptr) return;
   if (std::strcmp(text, "1") == 0 || std::strcmp(text, "0") == 0) {

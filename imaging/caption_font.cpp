@@ -135,7 +135,8 @@ GlyphInk CaptionFont::RenderGlyph(char32_t character) const {
   const FreeTypeApi& freetype = library_->freetype.api();
   FT_Face face = library_->face;
   FT_UInt index = freetype.get_char_index(face, character);
-  if (freetype.load_glyph(face, index, FT_LOAD_TARGET_MONO) != 0) return glyph;  // drawn as nothing, like a space
+  if (freetype.load_glyph(face, index, FT_LOAD_TARGET_MONO) != 0)
+    return glyph;  // drawn as nothing, like a space
   if (synthetic_bold_) freetype.embolden(face->glyph);
   if (face->glyph->format != FT_GLYPH_FORMAT_BITMAP &&
       freetype.render_glyph(face->glyph, FT_RENDER_MODE_MONO) != 0) {

@@ -26,7 +26,9 @@ struct GlyphInk {
 class InkLine {
  public:
   explicit InkLine(int32_t ascender) : ascender_(ascender) {}
-  void Put(InkPixel glyph_pixel) { ink_.push_back({((pen_ + 32) >> 6) + glyph_pixel.x, ascender_ + glyph_pixel.y}); }
+  void Put(InkPixel glyph_pixel) {
+    ink_.push_back({((pen_ + 32) >> 6) + glyph_pixel.x, ascender_ + glyph_pixel.y});
+  }
   void Advance(int32_t advance) { pen_ += advance; }
   std::vector<InkPixel> Take() { return std::move(ink_); }
 

@@ -61,10 +61,14 @@ class FrameBitmap {
   uint8_t* Row(int32_t y) { return rows_ + RowOffset(y); }
 
   // Turns the frame upside down by reading its stored rows in the other order; nothing is moved.
-  void ReverseRowOrder() { order_ = order_ == RowOrder::kBottomUp ? RowOrder::kTopDown : RowOrder::kBottomUp; }
+  void ReverseRowOrder() {
+    order_ = order_ == RowOrder::kBottomUp ? RowOrder::kTopDown : RowOrder::kBottomUp;
+  }
 
   // The pixel at (x, y) as 0xRRGGBB, widened to 8 bits per channel as the encoder widens it.
-  uint32_t RgbAt(int32_t x, int32_t y) const { return format_.ToRgb(format_.Load(Row(y), static_cast<size_t>(x))); }
+  uint32_t RgbAt(int32_t x, int32_t y) const {
+    return format_.ToRgb(format_.Load(Row(y), static_cast<size_t>(x)));
+  }
 
   FrameBitmap(const FrameBitmap& other);
   FrameBitmap& operator=(const FrameBitmap& other);

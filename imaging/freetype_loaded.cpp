@@ -1,7 +1,7 @@
-#include "imaging/freetype_api.h"
-
 #include <stdexcept>
 #include <string>
+
+#include "imaging/freetype_api.h"
 
 namespace {
 

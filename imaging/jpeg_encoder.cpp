@@ -180,12 +180,12 @@ int Compress(Compression& compression, const RowSource& rows, int32_t width, int
   return 0;
 }
 
-
 }  // namespace
 
 void EncodeJpegFile(const FrameBitmap& frame, const char* path) {
   RewrittenFile file(path);
-  if (file.fd() < 0) throw std::runtime_error(std::string("cannot create picture file: ") + std::strerror(errno));
+  if (file.fd() < 0)
+    throw std::runtime_error(std::string("cannot create picture file: ") + std::strerror(errno));
   if (!frame.empty()) {
     RowSource rows(frame);
     // Wider frames than libjpeg takes fail before the first row, so the buffer never needs more.
@@ -208,5 +208,6 @@ void EncodeJpegFile(const FrameBitmap& frame, const char* path) {
       throw std::runtime_error(message);
     }
   }
-  if (!file.Finish()) throw std::runtime_error(std::string("cannot write picture file: ") + std::strerror(errno));
+  if (!file.Finish())
+    throw std::runtime_error(std::string("cannot write picture file: ") + std::strerror(errno));
 }

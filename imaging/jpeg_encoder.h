@@ -3,7 +3,7 @@
 #include "imaging/frame_bitmap.h"
 
 // Encodes the bitmap as a baseline JPEG of quality 85 into the file at path (created with mode 0600
-// when absent, written from its start and cut to length). An empty bitmap gives an empty file. Every write and the
-// close are checked. Throws std::runtime_error: "JPEG error #N" with libjpeg's message number, or the
+// when absent, written from its start and cut to length). An empty bitmap gives an empty file. Every write
+// and the close are checked. Throws std::runtime_error: "JPEG error #N" with libjpeg's message number, or the
 // file failure.
 void EncodeJpegFile(const FrameBitmap& frame, const char* path);

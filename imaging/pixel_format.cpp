@@ -31,9 +31,8 @@ bool UsableMask(uint32_t mask, unsigned bits) {
 // the value scaled to its full range.
 uint32_t ReduceChannel(uint32_t value, uint32_t mask) {
   int bits = std::popcount(mask);
-  uint32_t reduced =
-      bits <= 8 ? value >> (8 - bits)
-                : static_cast<uint32_t>((value * ((uint64_t{1} << bits) - 1) + 127) / 255);
+  uint32_t reduced = bits <= 8 ? value >> (8 - bits)
+                               : static_cast<uint32_t>((value * ((uint64_t{1} << bits) - 1) + 127) / 255);
   return reduced << std::countr_zero(mask);
 }
 
@@ -80,9 +79,7 @@ PixelFormat PixelFormat::Packed(uint16_t bits, uint32_t red_mask, uint32_t green
   return format;
 }
 
-size_t PixelFormat::Stride(int32_t width) const {
-  return (static_cast<size_t>(width) * bits_ + 31) / 32 * 4;
-}
+size_t PixelFormat::Stride(int32_t width) const { return (static_cast<size_t>(width) * bits_ + 31) / 32 * 4; }
 
 uint32_t PixelFormat::ToRgb(uint32_t value) const {
   if (indexed()) return palette_[value & (palette_.size() - 1)];
@@ -100,7 +97,8 @@ uint32_t PixelFormat::FromRgb(uint32_t rgb) const {
   for (size_t i = 0; i < palette_.size(); ++i) {
     long distance = 0;
     for (int shift : {16, 8, 0}) {
-      long difference = static_cast<long>(palette_[i] >> shift & 0xFF) - static_cast<long>(rgb >> shift & 0xFF);
+      long difference =
+          static_cast<long>(palette_[i] >> shift & 0xFF) - static_cast<long>(rgb >> shift & 0xFF);
       distance += difference * difference;
     }
     if (distance < best_distance) {

@@ -29,7 +29,8 @@ struct InkBitmap {
   }
   void Clear(int32_t x, int32_t y) {
     auto column = static_cast<size_t>(x - left);
-    bits[static_cast<size_t>(y - top) * pitch() + column / 8] &= static_cast<uint8_t>(~(0x80u >> (column % 8)));
+    bits[static_cast<size_t>(y - top) * pitch() + column / 8] &=
+        static_cast<uint8_t>(~(0x80u >> (column % 8)));
   }
   MonoBitmap View() const { return {width, height, pitch(), bits.data()}; }
 };
@@ -81,8 +82,8 @@ std::string FormatCaptionText(const std::tm& local_time) {
   char year[16];
   char day_and_time[32];
   std::snprintf(year, sizeof year, " %04d-", local_time.tm_year + 1900);
-  std::snprintf(day_and_time, sizeof day_and_time, "-%02d  %02d:%02d ", local_time.tm_mday, local_time.tm_hour,
-                local_time.tm_min);
+  std::snprintf(day_and_time, sizeof day_and_time, "-%02d  %02d:%02d ", local_time.tm_mday,
+                local_time.tm_hour, local_time.tm_min);
   return year + AbbreviatedMonthName(local_time.tm_mon) + day_and_time;
 }
 

@@ -48,15 +48,17 @@ std::string WriteFace(std::ostream& out, const std::string& path, bool bold) {
     for (InkPixel pixel : glyph.ink) {
       rows[first_row + static_cast<size_t>(pixel.y - top)] |= uint32_t{1} << (pixel.x - left);
     }
-    glyphs << "    {" << glyph.advance << ", " << left << ", " << top << ", " << width << ", " << height << ", "
-           << first_row << "},  // U+" << std::hex << static_cast<uint32_t>(character) << std::dec << "\n";
+    glyphs << "    {" << glyph.advance << ", " << left << ", " << top << ", " << width << ", " << height
+           << ", " << first_row << "},  // U+" << std::hex << static_cast<uint32_t>(character) << std::dec
+           << "\n";
   }
   out << "constexpr uint32_t k" << name << "Rows[] = {";
-  for (size_t i = 0; i < rows.size(); ++i) out << (i % 8 == 0 ? "\n    " : " ") << "0x" << std::hex << rows[i] << std::dec << "u,";
+  for (size_t i = 0; i < rows.size(); ++i)
+    out << (i % 8 == 0 ? "\n    " : " ") << "0x" << std::hex << rows[i] << std::dec << "u,";
   out << "\n};\n\nconstexpr BuiltInGlyph k" << name << "Glyphs[] = {\n" << glyphs.str() << "};\n\n";
   std::ostringstream face;
-  face << "{" << font.Ascender() << ", " << font.LineHeight() << ", " << static_cast<uint32_t>(kCharacterCount)
-       << ", k" << name << "Glyphs, k" << name << "Rows}";
+  face << "{" << font.Ascender() << ", " << font.LineHeight() << ", "
+       << static_cast<uint32_t>(kCharacterCount) << ", k" << name << "Glyphs, k" << name << "Rows}";
   return face.str();
 }
 
@@ -74,7 +76,8 @@ int main(int argc, char** argv) {
     std::string regular = WriteFace(out, argv[1], false);
     std::string bold = WriteFace(out, argv[2], true);
     out << "constexpr BuiltInFace kRegular" << regular << ";\nconstexpr BuiltInFace kBold" << bold
-        << ";\n\n}  // namespace\n\nconst BuiltInFace& BuiltInCaptionFace(bool bold) { return bold ? kBold : kRegular; }\n";
+        << ";\n\n}  // namespace\n\nconst BuiltInFace& BuiltInCaptionFace(bool bold) { return bold ? kBold : "
+           "kRegular; }\n";
     // Written whole or not at all, so that an interrupted build leaves no half table behind.
     const std::string temporary = std::string(argv[3]) + ".partial";
     std::ofstream file(temporary, std::ios::binary | std::ios::trunc);

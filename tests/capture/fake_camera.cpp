@@ -1,7 +1,5 @@
 #include "tests/capture/fake_camera.h"
 
-#include "base/platform.h"
-
 #include <fcntl.h>
 #include <libgen.h>
 #include <sys/mman.h>
@@ -9,6 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
+
+#include "base/platform.h"
 
 namespace {
 
@@ -261,7 +261,8 @@ int FakeCamera::IoctlRecorded(int fd, unsigned long request, void* arg) {
         buffer->flags |= V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
         buffer->timestamp.tv_sec = last_stamp_ns / 1000000000;
         buffer->timestamp.tv_usec = last_stamp_ns % 1000000000 / 1000;
-        last_stamp_ns = int64_t{buffer->timestamp.tv_sec} * 1000000000 + int64_t{buffer->timestamp.tv_usec} * 1000;
+        last_stamp_ns =
+            int64_t{buffer->timestamp.tv_sec} * 1000000000 + int64_t{buffer->timestamp.tv_usec} * 1000;
       }
       buffer->bytesused = pending_.kind == Step::kShortFrame ? current.sizeimage / 2 : current.sizeimage;
       ++dequeued;

@@ -70,7 +70,8 @@ TEST(ReducedFrames, DecodeToTheQuadrantsAtTheFraction) {
   for (unsigned reduction : {2u, 4u}) {
     Bytes rows;
     std::string why;
-    ASSERT_TRUE(DecodeMjpegFrame(Whole().data(), Whole().size(), kWidth, kHeight, rows, why, reduction)) << why;
+    ASSERT_TRUE(DecodeMjpegFrame(Whole().data(), Whole().size(), kWidth, kHeight, rows, why, reduction))
+        << why;
     const int width = kWidth / static_cast<int>(reduction), height = kHeight / static_cast<int>(reduction);
     ASSERT_EQ(rows.size(), static_cast<size_t>(width * height * 3)) << reduction;
     const int xs[] = {width / 4, width * 3 / 4}, ys[] = {height / 4, height * 3 / 4};

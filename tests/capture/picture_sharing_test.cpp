@@ -99,7 +99,8 @@ TEST_F(PictureSharing, AWaitingRunAnswersOnlyWithTheSamePictureTakenAfterItStart
 
     EXPECT_EQ(camera_.dequeued, dequeued) << "the waiting run took a frame";
     if (c.answered) {
-      EXPECT_TRUE(answer == taken) << answer.size() << " bytes, not the " << taken.size() << " of the picture";
+      EXPECT_TRUE(answer == taken) << answer.size() << " bytes, not the " << taken.size()
+                                   << " of the picture";
     } else {
       EXPECT_EQ(answer, "") << "answered instead of waiting its turn (which ends after 300 ms here)";
     }

@@ -7,9 +7,8 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
 #include <time.h>
+#include <unistd.h>
 
 #include <optional>
 #include <string>
@@ -339,7 +338,8 @@ TEST_F(V4l2SourceTest, AFreeDeviceIsTakenWithoutAskingAndTheFrameSaysWhereAndWhe
   camera_.script = {{FakeCamera::Step::kFrame, 1}};
   timespec before{}, after{};
   clock_gettime(CLOCK_MONOTONIC, &before);
-  V4l2Source source(camera_, node_, kShortWaits, 0, failure_, [&](const std::string&) { return asked = true; });
+  V4l2Source source(camera_, node_, kShortWaits, 0, failure_,
+                    [&](const std::string&) { return asked = true; });
   ASSERT_TRUE(source.Connect()) << source.failure();
   EXPECT_EQ(source.origin(), std::nullopt) << "no frame yet";
   source.SetFormat(Request(160, 120));

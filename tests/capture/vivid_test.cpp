@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "cgi/cgi_response.h"
-
 #include "tests/capture/guest_run.h"
 
 namespace {
@@ -134,8 +133,8 @@ class VividSharing : public VividGuest {
       const std::string out = Result(request + ".out");
       const bool whole = Result(request + ".status") == "0\n" && Result(request + ".err").empty() &&
                          out.starts_with(kResponseHeader) && out.ends_with("\xFF\xD9");
-      EXPECT_TRUE(whole) << request << ": status " << Result(request + ".status") << ", " << Result(request + ".err")
-                         << out.size() << " bytes";
+      EXPECT_TRUE(whole) << request << ": status " << Result(request + ".status") << ", "
+                         << Result(request + ".err") << out.size() << " bytes";
       answers.push_back(whole ? out.substr(kResponseHeaderSize) : "");
     }
     return answers;
@@ -164,10 +163,11 @@ TEST_F(VividSharing, TwelveSimultaneousRequestsShareAFewCaptures) {
   }
   const int one = std::max(Milliseconds("share_single"), Milliseconds("share_single_again"));
   const int processes = Milliseconds("share_processes");
-  std::printf("under TCG: one large&timestamp request %d and %d ms; 12 at once %d ms with sharing (%zu distinct "
-              "answers), %d ms with STILLCAM_SHARE=0 (%d of 12 answered); 12 runs of the test source %d ms\n",
-              Milliseconds("share_single"), Milliseconds("share_single_again"), Milliseconds("share_on"),
-              Distinct(shared), Milliseconds("share_off"), unshared_answered, processes);
+  std::printf(
+      "under TCG: one large&timestamp request %d and %d ms; 12 at once %d ms with sharing (%zu distinct "
+      "answers), %d ms with STILLCAM_SHARE=0 (%d of 12 answered); 12 runs of the test source %d ms\n",
+      Milliseconds("share_single"), Milliseconds("share_single_again"), Milliseconds("share_on"),
+      Distinct(shared), Milliseconds("share_off"), unshared_answered, processes);
   // At most about two captures: the one the requests waited for, and one for those that started after
   // its frame was taken; on top, what a dozen processes cost on the guest's one emulated core (a few
   // milliseconds each on a real machine). Taking turns costs a capture per request.
@@ -290,6 +290,8 @@ INSTANTIATE_TEST_SUITE_P(Mounts, VividFlip,
                          testing::Values(FlipCase{"flip_h", true, false, false},
                                          FlipCase{"flip_v", false, true, false},
                                          FlipCase{"flip_hv_caption", true, true, true}),
-                         [](const testing::TestParamInfo<FlipCase>& test) { return std::string(test.param.run); });
+                         [](const testing::TestParamInfo<FlipCase>& test) {
+                           return std::string(test.param.run);
+                         });
 
 }  // namespace

@@ -1,9 +1,8 @@
 #include "cgi/cgi_response.h"
 
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <system_error>

@@ -1,15 +1,15 @@
 // The share folder: who may use it, what a waiting request may be answered with, and what is kept.
+#include "cgi/picture_share.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
 #include <string>
 
-#include "cgi/picture_share.h"
 #include "tests/support/process_runner.h"
 
 namespace {
@@ -36,7 +36,8 @@ class PictureFile {
 std::string Rest(const UniqueFd& fd) {
   std::string bytes;
   char block[4096];
-  for (long count; (count = read(fd.get(), block, sizeof block)) > 0;) bytes.append(block, static_cast<size_t>(count));
+  for (long count; (count = read(fd.get(), block, sizeof block)) > 0;)
+    bytes.append(block, static_cast<size_t>(count));
   return bytes;
 }
 
@@ -52,7 +53,8 @@ TEST(PictureShare, AWaitingRequestGetsTheWholePictureOfAFrameTakenAfterItStarted
   TempFolder work;
   const std::string folder = work.path() + "/share";
   PictureShare share(folder, false);
-  const std::string jpeg = std::string("\xFF\xD8 picture \n\r\x1A\0 bytes", 20) + std::string(40000, 'x') + "\xFF\xD9";
+  const std::string jpeg =
+      std::string("\xFF\xD8 picture \n\r\x1A\0 bytes", 20) + std::string(40000, 'x') + "\xFF\xD9";
   PictureFile picture(work, jpeg);
   share.Publish(Key(640), kFrameTime, picture.fd());
 
@@ -60,7 +62,7 @@ TEST(PictureShare, AWaitingRequestGetsTheWholePictureOfAFrameTakenAfterItStarted
   ASSERT_TRUE(found.valid()) << share.problem();
   EXPECT_TRUE(Rest(found) == jpeg);
   // Made for this user alone, holding the one picture.
-  struct stat facts{};
+  struct stat facts {};
   ASSERT_EQ(stat(folder.c_str(), &facts), 0);
   EXPECT_EQ(facts.st_mode & 07777, 0700u);
   EXPECT_EQ(facts.st_uid, geteuid());
@@ -174,12 +176,14 @@ TEST(PictureShare, AFolderOthersCouldReachIsNotUsed) {
          fs::create_directory_symlink(work.path() + "/elsewhere", folder);
        },
        "is a symlink"},
-      {"a file", [](const std::string& folder, const TempFolder&) { WriteFileBytes(folder, "x"); }, "is not a folder"},
+      {"a file", [](const std::string& folder, const TempFolder&) { WriteFileBytes(folder, "x"); },
+       "is not a folder"},
       {"open to the group and others",
        [](const std::string& folder, const TempFolder&) {
          fs::create_directory(folder);
-         fs::permissions(folder, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                     fs::perms::others_read | fs::perms::others_exec,
+         fs::permissions(folder,
+                         fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                             fs::perms::others_read | fs::perms::others_exec,
                          fs::perm_options::replace);
        },
        "mode 0755 lets others in"},

@@ -49,7 +49,8 @@ TEST(Process, ArgumentsAreIgnored) {
                                      {"large", "timestamp", "--help", "-v", "/etc/passwd"});
   EXPECT_EQ(result.exit_status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_TRUE(result.out == kResponseHeader + ExpectedSmallPicture()) << "not the small picture without caption";
+  EXPECT_TRUE(result.out == kResponseHeader + ExpectedSmallPicture())
+      << "not the small picture without caption";
 }
 
 }  // namespace

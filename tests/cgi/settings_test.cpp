@@ -124,10 +124,12 @@ TEST(Settings, CameraControlsAreReadItemByItem) {
       {"exposure_time_absolute=9223372036854775807", {{"exposure_time_absolute", INT64_MAX}}, {}},
       {"brightness,contrast=20", {{"contrast", 20}}, {"control brightness: not name=value"}},
       {"=5,contrast=20", {{"contrast", 20}}, {"control =5: not name=value"}},
-      {"brightness=bright,contrast=2x,gain=", {},
+      {"brightness=bright,contrast=2x,gain=",
+       {},
        {"control brightness: bright is not a whole number", "control contrast: 2x is not a whole number",
         "control gain:  is not a whole number"}},
-      {"gain=9223372036854775808,gain=-9223372036854775808", {{"gain", INT64_MIN}},
+      {"gain=9223372036854775808,gain=-9223372036854775808",
+       {{"gain", INT64_MIN}},
        {"control gain: 9223372036854775808 is not a whole number"}},
   };
   for (const Case& c : cases) {

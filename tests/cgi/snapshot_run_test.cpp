@@ -76,7 +76,8 @@ class ScriptedStages : public SnapshotStages {
   static FileSeen Describe(const char* path) {
     struct stat info {};
     if (stat(path, &info) != 0) return {};
-    return {info.st_mode & 07777u, static_cast<unsigned long>(info.st_nlink), static_cast<unsigned long>(info.st_ino)};
+    return {info.st_mode & 07777u, static_cast<unsigned long>(info.st_nlink),
+            static_cast<unsigned long>(info.st_ino)};
   }
 
   std::vector<std::string> events;

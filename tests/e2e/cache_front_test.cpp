@@ -53,7 +53,8 @@ int RunsAsking(const std::string& access_log, const std::string& text) {
 std::string PictureFault(const HttpResponse& response, int width, int height) {
   if (response.status != 200) return "status " + std::to_string(response.status);
   DecodedJpeg picture = DecodeJpeg(response.body);
-  if (!picture.ok) return "no whole picture (" + std::to_string(response.body.size()) + " bytes): " + picture.error;
+  if (!picture.ok)
+    return "no whole picture (" + std::to_string(response.body.size()) + " bytes): " + picture.error;
   if (picture.width != width || picture.height != height)
     return "a picture of " + std::to_string(picture.width) + "x" + std::to_string(picture.height);
   return "";
@@ -77,7 +78,8 @@ TEST(CacheFront, SimultaneousViewersAreServedFromAFewRuns) {
       start.arrive_and_wait();
       try {
         const bool medium = viewer % 5 == 0;
-        faults[viewer] = PictureFault(HttpGet(cache.port(), target(viewer)), medium ? 320 : 640, medium ? 240 : 480);
+        faults[viewer] =
+            PictureFault(HttpGet(cache.port(), target(viewer)), medium ? 320 : 640, medium ? 240 : 480);
       } catch (const std::exception& error) {
         faults[viewer] = error.what();
       }
@@ -97,7 +99,8 @@ TEST(CacheFront, SimultaneousViewersAreServedFromAFewRuns) {
   const std::string log = camera_host.AccessLog();
   const int large_runs = RunsAsking(log, "large");
   const int medium_runs = RunsAsking(log, "medium");
-  std::printf("%d viewers and 1 later: %d runs for large, %d for medium\n", kViewers, large_runs, medium_runs);
+  std::printf("%d viewers and 1 later: %d runs for large, %d for medium\n", kViewers, large_runs,
+              medium_runs);
   EXPECT_GE(medium_runs, 1);
   EXPECT_GE(large_runs, 2) << "the later viewer was served from the cache";
   EXPECT_LE(large_runs + medium_runs, kViewers / 5) << log;
@@ -107,7 +110,8 @@ TEST(CacheFront, AFailedCaptureIsNotKept) {
   // The frame file is missing at first, so the camera host fails; once it is there, the very next
   // request must reach the camera host again instead of being given the kept error.
   TempFolder frames;
-  std::filesystem::permissions(frames.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  std::filesystem::permissions(frames.path(), std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add);
   const std::string frame = frames.path() + "/frame.bmp";
   WebServerOptions options;
   options.cgi_environment["STILLCAM_DEVICE"] = "file:" + frame;
@@ -120,7 +124,8 @@ TEST(CacheFront, AFailedCaptureIsNotKept) {
   bmp.height = 240;
   bmp.pixels = Uniform(320, 240, 0x336699);
   WriteFileBytes(frame, MakeBmp(bmp));
-  std::filesystem::permissions(frame, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+  std::filesystem::permissions(frame, std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::add);
   const HttpResponse after = HttpGet(cache.port(), "/cgi-bin/stillcam?medium&t=2");
   EXPECT_EQ(after.status, 200) << cache.ErrorLog();
   EXPECT_EQ(PictureFault(after, 320, 240), "");

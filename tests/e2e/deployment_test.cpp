@@ -82,13 +82,15 @@ class FcgiWrap {
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork");
     if (pid_ == 0) {
-      if (user && (setgroups(0, nullptr) != 0 || setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0)) _exit(126);
+      if (user && (setgroups(0, nullptr) != 0 || setgid(user->pw_gid) != 0 || setuid(user->pw_uid) != 0))
+        _exit(126);
       const std::string socket_url = "unix:" + socket();
       execl("/usr/sbin/fcgiwrap", "fcgiwrap", "-s", socket_url.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!fs::exists(socket()) && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    while (!fs::exists(socket()) && Clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (!fs::exists(socket())) throw std::runtime_error("fcgiwrap made no socket");
   }
   ~FcgiWrap() {
@@ -160,9 +162,12 @@ void PrintTo(Server server, std::ostream* out) { *out << Name(server); }
 
 std::string Block(Server server) {
   switch (server) {
-    case Server::kApache: return ApacheBlock();
-    case Server::kLighttpd: return LighttpdBlock();
-    case Server::kNginx: return NginxBlock();
+    case Server::kApache:
+      return ApacheBlock();
+    case Server::kLighttpd:
+      return LighttpdBlock();
+    case Server::kNginx:
+      return NginxBlock();
   }
   return "";
 }
@@ -188,9 +193,12 @@ std::string WithTestDevice(Server server) {
 
 std::unique_ptr<DeployedServer> Start(Server server, const std::string& block) {
   switch (server) {
-    case Server::kApache: return std::make_unique<ReadmeWebServer>(WebServerKind::kApache, block);
-    case Server::kLighttpd: return std::make_unique<ReadmeWebServer>(WebServerKind::kLighttpd, block);
-    case Server::kNginx: return std::make_unique<ReadmeNginx>(block);
+    case Server::kApache:
+      return std::make_unique<ReadmeWebServer>(WebServerKind::kApache, block);
+    case Server::kLighttpd:
+      return std::make_unique<ReadmeWebServer>(WebServerKind::kLighttpd, block);
+    case Server::kNginx:
+      return std::make_unique<ReadmeNginx>(block);
   }
   return nullptr;
 }
@@ -226,7 +234,8 @@ TEST_P(Deployment, ReadmeDebianPrintsTheSameBlock) {
   EXPECT_NE(readme_debian.find(Block(GetParam())), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, Deployment, testing::Values(Server::kApache, Server::kLighttpd, Server::kNginx),
+INSTANTIATE_TEST_SUITE_P(Servers, Deployment,
+                         testing::Values(Server::kApache, Server::kLighttpd, Server::kNginx),
                          [](const testing::TestParamInfo<Server>& server) { return Name(server.param); });
 
 }  // namespace

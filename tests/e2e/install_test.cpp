@@ -23,7 +23,8 @@ std::set<std::string> Tree(const std::string& root) {
 }
 
 ProcessResult Install(const std::string& prefix) {
-  return RunProcess(STILLCAM_CMAKE, {"--install", STILLCAM_BUILD_DIR, "--prefix", prefix}, {"PATH=/usr/bin:/bin"});
+  return RunProcess(STILLCAM_CMAKE, {"--install", STILLCAM_BUILD_DIR, "--prefix", prefix},
+                    {"PATH=/usr/bin:/bin"});
 }
 
 ProcessResult Uninstall() {
@@ -35,8 +36,9 @@ TEST(Install, PutsTheProgramAndThePageUnderThePrefix) {
   TempFolder prefix;
   ProcessResult install = Install(prefix.path());
   ASSERT_EQ(install.exit_status, 0) << install.out << install.err;
-  EXPECT_EQ(Tree(prefix.path()), (std::set<std::string>{"lib/", "lib/cgi-bin/", "lib/cgi-bin/stillcam", "share/",
-                                                         "share/stillcam/", "share/stillcam/index.html"}));
+  EXPECT_EQ(Tree(prefix.path()),
+            (std::set<std::string>{"lib/", "lib/cgi-bin/", "lib/cgi-bin/stillcam", "share/",
+                                   "share/stillcam/", "share/stillcam/index.html"}));
 
   const std::string program = prefix.path() + "/lib/cgi-bin/stillcam";
   struct stat status {};
@@ -95,7 +97,8 @@ TEST(Install, UninstallLeavesWhatWasThereBefore) {
   // With nothing installed there is nothing to remove, and it says so.
   ProcessResult again = Uninstall();
   EXPECT_NE(again.exit_status, 0);
-  EXPECT_NE((again.out + again.err).find("Nothing to uninstall"), std::string::npos) << again.out << again.err;
+  EXPECT_NE((again.out + again.err).find("Nothing to uninstall"), std::string::npos)
+      << again.out << again.err;
 }
 
 }  // namespace

@@ -17,12 +17,12 @@ TEST(PageInBrowser, ShowsSavesAndEnlargesPicturesAndSurvivesAFailingCamera) {
       "}\n";
   WebServer server(WebServerKind::kLighttpd, options);
 
-  ProcessResult browser = RunProcess(STILLCAM_NODE,
-                                     {STILLCAM_SOURCE_DIR "/tests/e2e/page_check.cjs",
-                                      STILLCAM_PLAYWRIGHT_CORE, STILLCAM_CHROMIUM, server.Url("/"),
-                                      STILLCAM_SCREENSHOT_DIR},
-                                     {"PATH=/usr/bin:/bin", "HOME=" + server.folder(),
-                                      "PLAYWRIGHT_BROWSERS_PATH=0", "PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1"});
+  ProcessResult browser =
+      RunProcess(STILLCAM_NODE,
+                 {STILLCAM_SOURCE_DIR "/tests/e2e/page_check.cjs", STILLCAM_PLAYWRIGHT_CORE,
+                  STILLCAM_CHROMIUM, server.Url("/"), STILLCAM_SCREENSHOT_DIR},
+                 {"PATH=/usr/bin:/bin", "HOME=" + server.folder(), "PLAYWRIGHT_BROWSERS_PATH=0",
+                  "PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1"});
   EXPECT_EQ(browser.exit_status, 0) << browser.out << browser.err << server.ErrorLog();
   std::printf("%s", browser.out.c_str());
 }

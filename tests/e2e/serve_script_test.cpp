@@ -40,7 +40,8 @@ int WaitForExit(pid_t pid, std::chrono::seconds timeout) {
 
 // Starts scripts/serve on port with the given build folder (relative to the source tree), its output
 // going to output_path; returns its pid.
-pid_t StartServe(int port, const std::string& build_dir, const std::string& output_path, const std::string& home) {
+pid_t StartServe(int port, const std::string& build_dir, const std::string& output_path,
+                 const std::string& home) {
   const std::string script = STILLCAM_SOURCE_DIR "/scripts/serve";
   std::vector<std::string> argv_strings = {"/bin/bash", script, std::to_string(port)};
   std::vector<std::string> env_strings = {"PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin",
@@ -117,7 +118,8 @@ TEST(ServeScript, ServesThePageAndSnapshotsAndStopsCleanlyOnSigterm) {
     }
     said = OutputSoFar(output_path);
     if (!ended) break;
-    ASSERT_NE(said.find("Address already in use"), std::string::npos) << "scripts/serve ended early:\n" << said;
+    ASSERT_NE(said.find("Address already in use"), std::string::npos) << "scripts/serve ended early:\n"
+                                                                      << said;
   }
   ASSERT_NE(said.find("serving http://127.0.0.1:" + std::to_string(port) + "/"), std::string::npos) << said;
 

@@ -426,8 +426,9 @@ CacheFront::CacheFront(const std::string& site_config) {
       config += std::string(temp) + "_temp_path " + Quoted(root + "/" + temp + "_temp") + ";\n";
     config += site + "\n}\n";
     WriteFileBytes(root + "/nginx.conf", config);
-    pid_ = Spawn({"/usr/sbin/nginx", "-p", root + "/", "-c", root + "/nginx.conf", "-e", root + "/logs/error.log"},
-                 root + "/logs/server.out");
+    pid_ = Spawn(
+        {"/usr/sbin/nginx", "-p", root + "/", "-c", root + "/nginx.conf", "-e", root + "/logs/error.log"},
+        root + "/logs/server.out");
     const auto deadline = Clock::now() + kStartTimeout;
     while (Clock::now() < deadline && pid_ > 0 && !PortAnswers(port_)) {
       int status = 0;

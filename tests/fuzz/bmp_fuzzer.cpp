@@ -1,13 +1,13 @@
 // libFuzzer target: the frame loader on arbitrary bytes, and the encoder on what it accepts. A frame
 // the loader accepts must be whole (every pixel readable) and must encode or be refused with a
 // message; memory errors in either are findings.
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
 #include <string>
-
-#include <unistd.h>
 
 #include "imaging/bmp_reader.h"
 #include "imaging/jpeg_encoder.h"

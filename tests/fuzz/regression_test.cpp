@@ -20,7 +20,8 @@ namespace {
 std::vector<std::filesystem::path> FilesIn(const std::string& folder) {
   std::vector<std::filesystem::path> files;
   std::error_code missing;
-  for (const auto& entry : std::filesystem::directory_iterator(std::string(STILLCAM_SOURCE_DIR) + folder, missing)) {
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::string(STILLCAM_SOURCE_DIR) + folder, missing)) {
     if (entry.is_regular_file() && entry.path().filename() != "README.md") files.push_back(entry.path());
   }
   return files;
@@ -102,7 +103,8 @@ TEST(FuzzRegressions, BmpFindingsGiveTheirOutcome) {
   EXPECT_EQ(kept.size(), std::size(kBmpFindings)) << "a kept input without an expected outcome, or one gone";
   for (const KeptInput& input : kBmpFindings) {
     SCOPED_TRACE(input.name);
-    std::string bytes = ReadFileBytes(std::string(STILLCAM_SOURCE_DIR) + "/tests/fuzz/regressions/bmp/" + input.name);
+    std::string bytes =
+        ReadFileBytes(std::string(STILLCAM_SOURCE_DIR) + "/tests/fuzz/regressions/bmp/" + input.name);
     ASSERT_FALSE(bytes.empty());
     try {
       FrameBitmap frame = ParseFrameBitmap(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());

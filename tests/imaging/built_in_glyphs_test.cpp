@@ -69,7 +69,8 @@ TEST_P(BuiltInGlyphs, CaptionsAsFreeTypeDrawsThem) {
 // rather than drawing part of it.
 TEST_P(BuiltInGlyphs, OtherScriptsGoThroughFreeType) {
   CaptionFont font(FindCaptionFont({}, bold()), bold());  // the default font, as a run finds it
-  for (const char* text : {" 2024-\xD0\xBC\xD0\xB0\xD1\x80-03  09:07 ", " 2024-\xCE\x9C\xCE\xB1\xCF\x81-03  09:07 "}) {
+  for (const char* text :
+       {" 2024-\xD0\xBC\xD0\xB0\xD1\x80-03  09:07 ", " 2024-\xCE\x9C\xCE\xB1\xCF\x81-03  09:07 "}) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(RenderBuiltInCaption(DecodeCaptionText(text), bold()));
     CaptionInk drawn = RenderCaptionInk(text, bold(), {});
@@ -79,6 +80,8 @@ TEST_P(BuiltInGlyphs, OtherScriptsGoThroughFreeType) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Weights, BuiltInGlyphs, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& param) { return param.param ? "Bold" : "Regular"; });
+                         [](const testing::TestParamInfo<bool>& param) {
+                           return param.param ? "Bold" : "Regular";
+                         });
 
 }  // namespace

@@ -41,8 +41,9 @@ TEST_P(FlipLayouts, EveryPixelLandsWhereTheFlipPutsIt) {
     for (RowOrder order : {RowOrder::kBottomUp, RowOrder::kTopDown}) {
       for (FrameFlip flip :
            {FrameFlip::kNone, FrameFlip::kHorizontal, FrameFlip::kVertical, FrameFlip::kBoth}) {
-        SCOPED_TRACE("width " + std::to_string(width) + (order == RowOrder::kBottomUp ? ", bottom-up" : ", top-down") +
-                     ", flip " + std::to_string(static_cast<int>(flip)));
+        SCOPED_TRACE("width " + std::to_string(width) +
+                     (order == RowOrder::kBottomUp ? ", bottom-up" : ", top-down") + ", flip " +
+                     std::to_string(static_cast<int>(flip)));
         const int32_t height = 3;
         const FrameBitmap before = Numbered(format, width, height, order);
         FrameBitmap after = before;

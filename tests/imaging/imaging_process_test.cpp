@@ -215,7 +215,8 @@ TEST(ImagingProcess, FontLibrariesOnlyWhenNeeded) {
   const std::string font = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
   EXPECT_EQ(loaded_libraries("large&timestamp", "").find("libfreetype"), std::string::npos);
   EXPECT_EQ(loaded_libraries("boldtimestamp", "").find("libfreetype"), std::string::npos);
-  EXPECT_NE(loaded_libraries("timestamp", font).find("libfreetype.so.6"), std::string::npos) << "a named font";
+  EXPECT_NE(loaded_libraries("timestamp", font).find("libfreetype.so.6"), std::string::npos)
+      << "a named font";
 }
 
 }  // namespace

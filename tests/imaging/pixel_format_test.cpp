@@ -16,9 +16,9 @@ namespace {
 struct Layout {
   const char* name;
   PixelFormat format;
-  std::vector<uint8_t> row;        // as a BMP file stores it
-  std::vector<uint32_t> values;    // what Load reads from it, pixel by pixel
-  std::vector<uint32_t> colours;   // and as 0xRRGGBB
+  std::vector<uint8_t> row;       // as a BMP file stores it
+  std::vector<uint32_t> values;   // what Load reads from it, pixel by pixel
+  std::vector<uint32_t> colours;  // and as 0xRRGGBB
 };
 
 std::vector<Layout> Layouts() {
@@ -45,12 +45,12 @@ std::vector<Layout> Layouts() {
        {0xE0, 0x07, 0x20, 0x00},
        {0x07E0, 0x0020},
        {0x00FF00, 0x000400}},
-      {"BitFields444",
-       PixelFormat::Packed(16, 0x0F00, 0x00F0, 0x000F),
-       {0x5A, 0xF3},
-       {0xF35A},
-       {0x3355AA}},
-      {"Rgb24", PixelFormat(), {0x01, 0x02, 0x03, 0xFF, 0x00, 0x80}, {0x030201, 0x8000FF}, {0x030201, 0x8000FF}},
+      {"BitFields444", PixelFormat::Packed(16, 0x0F00, 0x00F0, 0x000F), {0x5A, 0xF3}, {0xF35A}, {0x3355AA}},
+      {"Rgb24",
+       PixelFormat(),
+       {0x01, 0x02, 0x03, 0xFF, 0x00, 0x80},
+       {0x030201, 0x8000FF},
+       {0x030201, 0x8000FF}},
       {"Rgb32",
        PixelFormat::Packed(32, 0xFF0000, 0x00FF00, 0x0000FF),
        {0x01, 0x02, 0x03, 0x7F},
@@ -103,12 +103,14 @@ TEST(PixelFormat, SixteenBitFastPathsAgreeForEveryValue) {
        {PixelFormat::Packed(16, 0x7C00, 0x03E0, 0x001F), PixelFormat::Packed(16, 0xF800, 0x07E0, 0x001F)}) {
     constexpr size_t kValues = 65536;
     std::vector<uint8_t> row(2 * kValues);
-    for (size_t value = 0; value < kValues; ++value) format.Store(row.data(), value, static_cast<uint32_t>(value));
+    for (size_t value = 0; value < kValues; ++value)
+      format.Store(row.data(), value, static_cast<uint32_t>(value));
     std::vector<uint8_t> rgbx(4 * kValues);
     RgbxRowConverter(format).Convert(row.data(), rgbx.data(), kValues);
     for (size_t value = 0; value < kValues; ++value) {
       uint32_t rgb = format.ToRgb(static_cast<uint32_t>(value));
-      uint32_t converted = uint32_t{rgbx[4 * value]} << 16 | uint32_t{rgbx[4 * value + 1]} << 8 | rgbx[4 * value + 2];
+      uint32_t converted =
+          uint32_t{rgbx[4 * value]} << 16 | uint32_t{rgbx[4 * value + 1]} << 8 | rgbx[4 * value + 2];
       ASSERT_EQ(converted, rgb) << "value " << value << ", green mask " << format.green_mask();
       ASSERT_EQ(rgbx[4 * value + 3], 0) << "value " << value;
     }
@@ -116,7 +118,9 @@ TEST(PixelFormat, SixteenBitFastPathsAgreeForEveryValue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, PixelFormatTest, testing::ValuesIn(Layouts()),
-                         [](const testing::TestParamInfo<Layout>& param) { return std::string(param.param.name); });
+                         [](const testing::TestParamInfo<Layout>& param) {
+                           return std::string(param.param.name);
+                         });
 
 TEST(PixelFormat, ColoursAreHeldAtTheFormatsPrecision) {
   struct Case {
@@ -130,12 +134,12 @@ TEST(PixelFormat, ColoursAreHeldAtTheFormatsPrecision) {
                 (25u << 10) | (25u << 5) | 25u},
            Case{"Rgb565 has six bits of green", PixelFormat::Packed(16, 0xF800, 0x07E0, 0x001F), 0x333333,
                 (6u << 11) | (12u << 5) | 6u},
-           Case{"Rgb32 leaves the spare byte clear", PixelFormat::Packed(32, 0xFF0000, 0xFF00, 0xFF), 0x123456,
-                0x123456},
-           Case{"a 10-bit channel spans its range", PixelFormat::Packed(32, 0x3FF00000, 0xFFC00, 0x3FF), 0xFF0000,
-                0x3FF00000},
-           Case{"nearest palette entry", PixelFormat::Indexed(8, {0x000000, 0xFFFFFF, 0xD0D0D0, 0x303030}), 0xCCCCCC,
-                2},
+           Case{"Rgb32 leaves the spare byte clear", PixelFormat::Packed(32, 0xFF0000, 0xFF00, 0xFF),
+                0x123456, 0x123456},
+           Case{"a 10-bit channel spans its range", PixelFormat::Packed(32, 0x3FF00000, 0xFFC00, 0x3FF),
+                0xFF0000, 0x3FF00000},
+           Case{"nearest palette entry", PixelFormat::Indexed(8, {0x000000, 0xFFFFFF, 0xD0D0D0, 0x303030}),
+                0xCCCCCC, 2},
        }) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(c.format.FromRgb(c.rgb), c.value);
@@ -149,7 +153,7 @@ TEST(PixelFormat, RefusesLayoutsItCannotHold) {
   EXPECT_THROW(PixelFormat::Indexed(1, {1, 2, 3}), std::invalid_argument);
   EXPECT_THROW(PixelFormat::Packed(16, 0x1F800, 0x07E0, 0x001F), std::invalid_argument);  // beyond the pixel
   EXPECT_THROW(PixelFormat::Packed(16, 0xF800, 0x0FE0, 0x001F), std::invalid_argument);   // overlapping
-  EXPECT_THROW(PixelFormat::Packed(32, 0xFF00FF, 0xFF00, 0), std::invalid_argument);       // gappy, empty
+  EXPECT_THROW(PixelFormat::Packed(32, 0xFF00FF, 0xFF00, 0), std::invalid_argument);      // gappy, empty
   EXPECT_THROW(PixelFormat::Packed(12, 0xF00, 0xF0, 0xF), std::invalid_argument);
 }
 

@@ -75,9 +75,10 @@ TEST(CaptionText, FollowsThePattern) {
     int year, month, day, hour, minute;
     const char* text;
   };
-  for (const Case& c : {Case{2024, 3, 3, 9, 7, kCaption}, Case{1999, 12, 31, 23, 59, " 1999-Dec-31  23:59 "},
-                        Case{2030, 1, 1, 0, 0, " 2030-Jan-01  00:00 "}, Case{999, 5, 9, 1, 2, " 0999-May-09  01:02 "},
-                        Case{7, 11, 30, 12, 30, " 0007-Nov-30  12:30 "}}) {
+  for (const Case& c :
+       {Case{2024, 3, 3, 9, 7, kCaption}, Case{1999, 12, 31, 23, 59, " 1999-Dec-31  23:59 "},
+        Case{2030, 1, 1, 0, 0, " 2030-Jan-01  00:00 "}, Case{999, 5, 9, 1, 2, " 0999-May-09  01:02 "},
+        Case{7, 11, 30, 12, 30, " 0007-Nov-30  12:30 "}}) {
     SCOPED_TRACE(c.text);
     std::tm time{};
     time.tm_year = c.year - 1900;

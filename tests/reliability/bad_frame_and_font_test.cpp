@@ -1,8 +1,7 @@
 // Frame files and caption fonts that cannot be used end the run through its fault path: one line
 // naming the stage and the reason, exit status 1, no picture, no file left, never a crash.
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -25,8 +24,8 @@ TEST(BadFrameFile, HostileFilesAreRefusedByTheLoader) {
   for (const std::string& file : files) {
     for (const char* query : {"", "large&timestamp"}) {
       TempFolder tmp;
-      ProcessResult result =
-          RunStillcam({"STILLCAM_DEVICE=file:" + file, std::string("QUERY_STRING=") + query, "TMPDIR=" + tmp.path()});
+      ProcessResult result = RunStillcam(
+          {"STILLCAM_DEVICE=file:" + file, std::string("QUERY_STRING=") + query, "TMPDIR=" + tmp.path()});
       EXPECT_EQ(DescribeFaultPathMismatch(result, "load frame"), "") << file << ", " << query;
       EXPECT_TRUE(tmp.Entries().empty()) << file;
     }
@@ -35,8 +34,9 @@ TEST(BadFrameFile, HostileFilesAreRefusedByTheLoader) {
 
 TEST(BadFrameFile, FrameWithoutPixelsGivesTheHeaderAlone) {
   TempFolder tmp;
-  ProcessResult result = RunStillcam({"STILLCAM_DEVICE=file:" + kSourceDir + "/tests/fuzz/corpus/bmp/empty.bmp",
-                                      "QUERY_STRING=timestamp", "TMPDIR=" + tmp.path()});
+  ProcessResult result =
+      RunStillcam({"STILLCAM_DEVICE=file:" + kSourceDir + "/tests/fuzz/corpus/bmp/empty.bmp",
+                   "QUERY_STRING=timestamp", "TMPDIR=" + tmp.path()});
   EXPECT_EQ(result.exit_status, 0) << result.err;
   EXPECT_EQ(result.out, kResponseHeader);
   EXPECT_TRUE(tmp.Entries().empty());
@@ -71,10 +71,11 @@ TEST(BadFont, UnusableCaptionFontIsACaptionFault) {
     for (const char* query : {"timestamp", "large&boldtimestamp", "medium"}) {
       SCOPED_TRACE(setting + ", query " + query);
       const bool uses_font = std::string(query).find("timestamp") != std::string::npos &&
-                             (std::string(c.variable) == "STILLCAM_FONT" || std::string(query).find("bold") != std::string::npos);
+                             (std::string(c.variable) == "STILLCAM_FONT" ||
+                              std::string(query).find("bold") != std::string::npos);
       TempFolder tmp;
-      ProcessResult result =
-          RunStillcam({"STILLCAM_DEVICE=test", setting, std::string("QUERY_STRING=") + query, "TMPDIR=" + tmp.path()});
+      ProcessResult result = RunStillcam(
+          {"STILLCAM_DEVICE=test", setting, std::string("QUERY_STRING=") + query, "TMPDIR=" + tmp.path()});
       if (uses_font) {
         EXPECT_EQ(DescribeFaultPathMismatch(result, "caption"), "") << setting << ", " << query;
       } else {
@@ -94,7 +95,8 @@ TEST(BadFont, FontThatNeverEndsDoesNotHangTheRun) {
   const std::string fifo = fonts.path() + "/font.ttf";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   TempFolder tmp;
-  RunningStillcam run({"STILLCAM_DEVICE=test", "STILLCAM_FONT=" + fifo, "QUERY_STRING=timestamp", "TMPDIR=" + tmp.path()});
+  RunningStillcam run(
+      {"STILLCAM_DEVICE=test", "STILLCAM_FONT=" + fifo, "QUERY_STRING=timestamp", "TMPDIR=" + tmp.path()});
   ProcessResult result = run.Finish(std::chrono::seconds(15));
   EXPECT_FALSE(run.hung()) << "the run waited on the font for good";
   if (!run.hung()) {

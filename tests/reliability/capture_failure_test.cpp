@@ -2,11 +2,10 @@
 // exit status 0, nothing on stdout, nothing on stderr unless the administrator asked why, and then
 // exactly one line of stillcam's own.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 
@@ -33,7 +32,8 @@ TEST(CaptureFailure, NoCameraIsQuiet) {
   for (const std::string& device : devices) {
     for (bool verbose : {false, true}) {
       TempFolder tmp;
-      std::vector<std::string> env = {"STILLCAM_DEVICE=" + device, "QUERY_STRING=large", "TMPDIR=" + tmp.path()};
+      std::vector<std::string> env = {"STILLCAM_DEVICE=" + device, "QUERY_STRING=large",
+                                      "TMPDIR=" + tmp.path()};
       if (verbose) env.push_back("STILLCAM_VERBOSE=1");
       RunningStillcam run(env);
       ProcessResult result = run.Finish(std::chrono::seconds(20));

@@ -37,7 +37,8 @@ std::string SymbolName(const std::string& word) { return word.substr(0, word.fin
 
 TEST(Hardening, PositionIndependentExecutable) {
   bool pie = false;
-  for (const auto& words : Readelf("--file-header")) pie |= words.size() >= 2 && words[0] == "Type:" && words[1] == "DYN";
+  for (const auto& words : Readelf("--file-header"))
+    pie |= words.size() >= 2 && words[0] == "Type:" && words[1] == "DYN";
   EXPECT_TRUE(pie) << "not a PIE";
 }
 
@@ -81,7 +82,8 @@ TEST(Hardening, FortifiedLibcCalls) {
 // The binary's own functions, disassembled: name -> instructions (mnemonic and operands).
 std::map<std::string, std::vector<std::string>> Disassembly() {
   ProcessResult result =
-      RunProcess("/usr/bin/objdump", {"--disassemble", "--demangle", "--no-show-raw-insn", STILLCAM_BINARY}, {"LC_ALL=C"});
+      RunProcess("/usr/bin/objdump", {"--disassemble", "--demangle", "--no-show-raw-insn", STILLCAM_BINARY},
+                 {"LC_ALL=C"});
   EXPECT_EQ(result.exit_status, 0) << "objdump: " << result.err;
   std::map<std::string, std::vector<std::string>> functions;
   std::vector<std::string>* current = nullptr;
@@ -102,8 +104,9 @@ TEST(Hardening, StackClashAndControlFlowProtection) {
   const auto functions = Disassembly();
   // A frame larger than a page (WriteAllPieces keeps 16 KiB of iovecs) is entered page by page, each
   // page touched before the next: a probe "or $0x0,(%rsp)".
-  auto writer = std::find_if(functions.begin(), functions.end(),
-                             [](const auto& function) { return function.first.rfind("WriteAllPieces(", 0) == 0; });
+  auto writer = std::find_if(functions.begin(), functions.end(), [](const auto& function) {
+    return function.first.rfind("WriteAllPieces(", 0) == 0;
+  });
   ASSERT_NE(writer, functions.end()) << "no WriteAllPieces in the binary";
   bool probed = false;
   for (const std::string& instruction : writer->second) {

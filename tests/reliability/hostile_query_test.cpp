@@ -1,7 +1,6 @@
 // Whatever the client puts in the query, the run answers correctly: a complete picture of the size
 // the keywords ask for, nothing on stderr, exit status 0, and no file left behind.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -72,7 +71,7 @@ TEST(HostileQuery, ShapesAndSizes) {
       "../../../../etc/passwd&medium",
       "/dev/video0&STILLCAM_DEVICE=/etc/shadow&TMPDIR=/",
       "$(touch /tmp/stillcam-pwned)`id`;rm -rf /;|sh&timestamp",
-      "%4C%41%52%47%45",  // LARGE percent-encoded: the keywords are matched as sent
+      "%4C%41%52%47%45",                           // LARGE percent-encoded: the keywords are matched as sent
       "l\xC3\xA1rge&\xEF\xBC\xAC\xEF\xBC\xA1RGE",  // accented and full-width look-alikes
       "boldtimestamp&medium&large",
       "\r\n\r\nContent-type: text/html\r\n\r\n<script>",

@@ -29,7 +29,8 @@ TEST(OutputFault, UndeliverableResponse) {
       StartOptions start;
       start.stdout_kind = c.kind;
       start.pipe_capacity = c.kind == StdoutKind::kClosed ? 0 : 4096;
-      RunningStillcam run({"STILLCAM_DEVICE=test", std::string("QUERY_STRING=") + query, "TMPDIR=" + tmp.path()}, start);
+      RunningStillcam run(
+          {"STILLCAM_DEVICE=test", std::string("QUERY_STRING=") + query, "TMPDIR=" + tmp.path()}, start);
       if (c.read_before_close >= 0) {
         // The rest of the response cannot fit in the pipe, so a write fails once the reader is gone.
         run.ReadStdout(static_cast<size_t>(c.read_before_close));

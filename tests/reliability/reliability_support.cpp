@@ -4,8 +4,8 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/mount.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -193,7 +193,8 @@ std::vector<HeldFile> FilesHeldIn(pid_t pid, const std::string& folder) {
     struct stat info {};
     if (stat(entry.path().c_str(), &info) != 0) continue;
     auto inode = static_cast<unsigned long>(info.st_ino);
-    if (std::any_of(held.begin(), held.end(), [&](const HeldFile& file) { return file.inode == inode; })) continue;
+    if (std::any_of(held.begin(), held.end(), [&](const HeldFile& file) { return file.inode == inode; }))
+      continue;
     held.push_back({target, info.st_mode, static_cast<unsigned long>(info.st_nlink), info.st_uid, inode});
   }
   return held;
@@ -254,7 +255,8 @@ std::pair<int, int> ExpectedSize(const std::string& query) {
 }
 
 std::string DescribeResponseMismatch(const std::string& out, int width, int height) {
-  if (out.rfind(kResponseHeader, 0) != 0) return "no response header; stdout has " + std::to_string(out.size()) + " bytes";
+  if (out.rfind(kResponseHeader, 0) != 0)
+    return "no response header; stdout has " + std::to_string(out.size()) + " bytes";
   DecodedJpeg picture = DecodeJpeg(out.substr(kResponseHeaderSize));
   if (!picture.ok) return "the picture does not decode: " + picture.error;
   if (picture.width != width || picture.height != height) {

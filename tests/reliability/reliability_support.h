@@ -11,17 +11,17 @@
 
 // How a started stillcam's standard output is connected.
 enum class StdoutKind {
-  kPipe,          // a pipe the test reads (or does not read)
-  kClosed,        // no descriptor 1 at all
-  kReaderGone,    // a pipe whose reading end is already closed
+  kPipe,        // a pipe the test reads (or does not read)
+  kClosed,      // no descriptor 1 at all
+  kReaderGone,  // a pipe whose reading end is already closed
 };
 
 struct StartOptions {
   StdoutKind stdout_kind = StdoutKind::kPipe;
-  int pipe_capacity = 0;               // F_SETPIPE_SZ for the stdout pipe; 0 keeps the default
-  std::vector<std::string> prefix;     // e.g. setpriv and its arguments, run in front of the binary
-  bool clear_umask = false;            // start the child with umask 0
-  bool nonblocking_stdout = false;     // O_NONBLOCK on the child's stdout pipe
+  int pipe_capacity = 0;                 // F_SETPIPE_SZ for the stdout pipe; 0 keeps the default
+  std::vector<std::string> prefix;       // e.g. setpriv and its arguments, run in front of the binary
+  bool clear_umask = false;              // start the child with umask 0
+  bool nonblocking_stdout = false;       // O_NONBLOCK on the child's stdout pipe
   std::string binary = STILLCAM_BINARY;  // the program to run
 };
 

@@ -1,10 +1,9 @@
 // The run's two files live only in $TMPDIR, are new, private and never have a name there; a
 // temporary folder that is missing, unwritable or full ends the run in the designed way.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <random>
@@ -38,16 +37,23 @@ TEST(TemporaryFiles, PlantedLinksAndFilesAreNeitherFollowedNorReused) {
     const char* suffix = (i % 2 == 0) ? ".bmp" : ".jpg";
     const std::string path = tmp.path() + "/" + RandomRunFileName(random, suffix);
     switch (i % 3) {
-      case 0: std::filesystem::create_symlink(victim, path); break;
-      case 1: std::filesystem::create_symlink(outside.path() + "/would-be-created-" + std::to_string(i), path); break;
-      default: WriteFileBytes(path, "planted " + std::to_string(i)); break;
+      case 0:
+        std::filesystem::create_symlink(victim, path);
+        break;
+      case 1:
+        std::filesystem::create_symlink(outside.path() + "/would-be-created-" + std::to_string(i), path);
+        break;
+      default:
+        WriteFileBytes(path, "planted " + std::to_string(i));
+        break;
     }
   }
   const auto tmp_before = SnapshotTree(tmp.path());
   const auto outside_before = SnapshotTree(outside.path());
 
   for (const char* query : {"", "medium&timestamp", "large&boldtimestamp", "large"}) {
-    ProcessResult result = RunStillcam({"STILLCAM_DEVICE=test", "QUERY_STRING=" + std::string(query), "TMPDIR=" + tmp.path()});
+    ProcessResult result =
+        RunStillcam({"STILLCAM_DEVICE=test", "QUERY_STRING=" + std::string(query), "TMPDIR=" + tmp.path()});
     auto [width, height] = ExpectedSize(query);
     EXPECT_EQ(result.exit_status, 0) << query << ": " << result.err;
     EXPECT_EQ(DescribeResponseMismatch(result.out, width, height), "") << query;
@@ -91,7 +97,8 @@ TEST(TemporaryFiles, LiveRunFilesArePrivateAndNameless) {
   StartOptions start;
   start.pipe_capacity = 4096;
   start.clear_umask = true;
-  RunningStillcam run({"STILLCAM_DEVICE=test", "QUERY_STRING=large&timestamp", "TMPDIR=" + tmp.path()}, start);
+  RunningStillcam run({"STILLCAM_DEVICE=test", "QUERY_STRING=large&timestamp", "TMPDIR=" + tmp.path()},
+                      start);
   ASSERT_EQ(run.ReadStdout(25), "Content-type: image/jpg\n\n");
 
   EXPECT_TRUE(tmp.Entries().empty());
@@ -143,7 +150,8 @@ TEST(TemporaryFiles, MissingOrUnusableFolderIsAFault) {
       {{"path too long", Outcome::kFault, "temporary files"}, long_path},
   };
   for (const auto& c : cases) {
-    ExpectOutcome(RunStillcam({"STILLCAM_DEVICE=test", "QUERY_STRING=large", "TMPDIR=" + c.tmpdir}), c.expect);
+    ExpectOutcome(RunStillcam({"STILLCAM_DEVICE=test", "QUERY_STRING=large", "TMPDIR=" + c.tmpdir}),
+                  c.expect);
   }
   EXPECT_EQ(RunFilesIn(scratch.path()), std::vector<std::string>{});
 }
@@ -189,7 +197,8 @@ TEST(TemporaryFiles, ReadOnlyOrFullFolder) {
     TinyTmpfs tmp(c.mount_options);
     ASSERT_TRUE(tmp.mounted()) << c.expect.name;
     for (const char* query : {"", "timestamp"}) {
-      ProcessResult result = RunStillcam({"STILLCAM_DEVICE=test", "QUERY_STRING=" + std::string(query), "TMPDIR=" + tmp.path()});
+      ProcessResult result =
+          RunStillcam({"STILLCAM_DEVICE=test", "QUERY_STRING=" + std::string(query), "TMPDIR=" + tmp.path()});
       ExpectOutcome(result, c.expect);
       EXPECT_EQ(RunFilesIn(tmp.path()), std::vector<std::string>{}) << c.expect.name;
     }

@@ -1,9 +1,8 @@
 // A web server ends a run it gave up on with SIGTERM, and one that overruns its time with SIGKILL;
 // an administrator may send anything else. The run dies of the signal promptly, and its files go
 // with it whatever the signal: they never had a name in the temporary folder.
-#include <signal.h>
-
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <string>
@@ -21,7 +20,8 @@ TEST(Termination, AnySignalLeavesNothingBehind) {
     StartOptions start;
     start.pipe_capacity = 4096;  // far less than the picture: the run stays in its response
     start.prefix = {"/usr/bin/prlimit", "--core=0", "--"};  // SIGQUIT would dump a core
-    RunningStillcam run({"STILLCAM_DEVICE=test", "QUERY_STRING=large&timestamp", "TMPDIR=" + tmp.path()}, start);
+    RunningStillcam run({"STILLCAM_DEVICE=test", "QUERY_STRING=large&timestamp", "TMPDIR=" + tmp.path()},
+                        start);
     // The header arrives once the picture is written: both files are live, and stay so while the
     // rest of the response waits for this reader.
     ASSERT_EQ(run.ReadStdout(25), "Content-type: image/jpg\n\n");
@@ -29,7 +29,8 @@ TEST(Termination, AnySignalLeavesNothingBehind) {
     kill(run.pid(), signal_number);
     ProcessResult result = run.Finish(seconds(10));
     EXPECT_FALSE(run.hung());
-    EXPECT_EQ(result.term_signal, signal_number) << "exit status " << result.exit_status << ": " << result.err;
+    EXPECT_EQ(result.term_signal, signal_number)
+        << "exit status " << result.exit_status << ": " << result.err;
     EXPECT_TRUE(tmp.Entries().empty());
   }
 }

@@ -2,11 +2,10 @@
 // concurrent clients. The server must survive, every run must end in the designed way, every
 // picture must be the one its request asked for, and no file may be left behind.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -29,7 +28,8 @@ using Clock = std::chrono::steady_clock;
 
 // A client that sends a request and then leaves after reading some bytes of the answer; with a reset
 // (SO_LINGER 0) it leaves abruptly, otherwise with an orderly close.
-void LeavingClient(int port, const std::string& target, size_t read_before_leaving, int pause_ms, bool reset) {
+void LeavingClient(int port, const std::string& target, size_t read_before_leaving, int pause_ms,
+                   bool reset) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   ASSERT_GE(fd, 0);
   sockaddr_in address{};
@@ -59,7 +59,8 @@ std::string ForeignLogLines(const std::string& log) {
   std::istringstream lines(log);
   std::string foreign;
   for (std::string line_read; std::getline(lines, line_read);) {
-    for (const char* alarm : {"Sanitizer", "runtime error", "Segmentation", "Aborted", "core dumped", "terminate called"}) {
+    for (const char* alarm :
+         {"Sanitizer", "runtime error", "Segmentation", "Aborted", "core dumped", "terminate called"}) {
       if (line_read.find(alarm) != std::string::npos) foreign += line_read + "\n";
     }
   }
@@ -68,9 +69,11 @@ std::string ForeignLogLines(const std::string& log) {
 
 std::string CheckPicture(const HttpResponse& response, int width, int height) {
   if (response.status != 200) return "status " + std::to_string(response.status);
-  if (response.Header("content-type") != "image/jpg") return "content-type " + response.Header("content-type");
+  if (response.Header("content-type") != "image/jpg")
+    return "content-type " + response.Header("content-type");
   DecodedJpeg picture = DecodeJpeg(response.body);
-  if (!picture.ok) return "incomplete picture (" + std::to_string(response.body.size()) + " bytes): " + picture.error;
+  if (!picture.ok)
+    return "incomplete picture (" + std::to_string(response.body.size()) + " bytes): " + picture.error;
   if (picture.width != width || picture.height != height) {
     return "picture is " + std::to_string(picture.width) + "x" + std::to_string(picture.height);
   }
@@ -89,7 +92,8 @@ TEST(WebServerReliability, ClientsLeavingAtAnyMomentDoNotHurtTheServer) {
     for (size_t read_count : {0, 5, 60, 300}) {
       for (int pause_ms : {0, 3, 30}) {
         for (bool reset : {true, false}) {
-          LeavingClient(server.port(), std::string("/cgi-bin/stillcam?") + query, read_count, pause_ms, reset);
+          LeavingClient(server.port(), std::string("/cgi-bin/stillcam?") + query, read_count, pause_ms,
+                        reset);
           ++clients;
         }
       }
@@ -106,7 +110,8 @@ TEST(WebServerReliability, ClientsLeavingAtAnyMomentDoNotHurtTheServer) {
   std::istringstream lines(log);
   for (std::string line; std::getline(lines, line);) {
     if (line.find("stillcam: ") != std::string::npos) {
-      EXPECT_NE(line.find("stillcam: response: "), std::string::npos) << "a run ended in another fault: " << line;
+      EXPECT_NE(line.find("stillcam: response: "), std::string::npos)
+          << "a run ended in another fault: " << line;
     }
   }
 }
@@ -142,10 +147,12 @@ TEST(WebServerReliability, ServerEndsARunStuckOnAClientThatDoesNotRead) {
   // nothing leaves the run blocked in its response with both files live, until lighttpd's CGI read
   // timeout ends it with SIGTERM. The run's files must go with it.
   TempFolder frames;
-  std::filesystem::permissions(frames.path(), std::filesystem::perms::others_exec, std::filesystem::perm_options::add);
+  std::filesystem::permissions(frames.path(), std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add);
   const std::string frame = frames.path() + "/noise.bmp";
   WriteFileBytes(frame, NoiseFrameFile(4000, 3000));
-  std::filesystem::permissions(frame, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+  std::filesystem::permissions(frame, std::filesystem::perms::others_read,
+                               std::filesystem::perm_options::add);
   WebServerOptions options;
   options.cgi_environment = {{"STILLCAM_DEVICE", "file:" + frame}};
   options.extra_config = "server.stream-response-body = 2\nserver.max-write-idle = 2";
@@ -233,8 +240,8 @@ TEST(WebServerReliability, SixteenConcurrentClientsGetTheirOwnPictures) {
     for (int i = 0; i < kRequestsPerClient; ++i) {
       const LoadQuery& query = kLoadQueries[(client_number + i) % std::size(kLoadQueries)];
       // The keywords come first; the tag only makes every request distinct.
-      const std::string target = std::string("/cgi-bin/stillcam?") + query.keywords + "&client=" +
-                                 std::to_string(client_number) + "-" + std::to_string(i);
+      const std::string target = std::string("/cgi-bin/stillcam?") + query.keywords +
+                                 "&client=" + std::to_string(client_number) + "-" + std::to_string(i);
       std::string problem;
       try {
         HttpResponse response = HttpGet(server.port(), target);

@@ -1,10 +1,10 @@
 #include "tests/support/jpeg_decode.h"
 
+#include <jpeglib.h>
+
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
-
-#include <jpeglib.h>
 
 namespace {
 
@@ -50,7 +50,8 @@ DecodedJpeg DecodeJpeg(const std::string& bytes) {
   result.progressive = info.progressive_mode != 0;
   result.rgb.resize(static_cast<size_t>(result.width) * static_cast<size_t>(result.height) * 3);
   while (info.output_scanline < info.output_height) {
-    JSAMPROW row = result.rgb.data() + static_cast<size_t>(info.output_scanline) * static_cast<size_t>(result.width) * 3;
+    JSAMPROW row =
+        result.rgb.data() + static_cast<size_t>(info.output_scanline) * static_cast<size_t>(result.width) * 3;
     jpeg_read_scanlines(&info, &row, 1);
   }
   jpeg_finish_decompress(&info);

@@ -40,7 +40,7 @@ std::vector<std::string> Lines(const std::string& text) {
 struct StillcamRun {
   ProcessResult result;
   std::vector<std::string> calls;
-  std::string frame_path;  // where the driver was asked to save the frame
+  std::string frame_path;   // where the driver was asked to save the frame
   std::string left_behind;  // files in the run's temporary folder afterwards
   std::string temporary_folder;
 };
@@ -167,12 +167,13 @@ const std::string kFormat = FormatLine(160, 120);
 
 INSTANTIATE_TEST_SUITE_P(
     EachMessage, FailingMessage,
-    testing::Values(FailureCase{"create", {kCreate}, false},
-                    // A connection that failed is not disconnected.
-                    FailureCase{"connect", {kCreate, "connect 0"}, false},
-                    FailureCase{"format", {kCreate, "connect 0", kFormat, "grab", "save", "disconnect"}, true},
-                    FailureCase{"grab", {kCreate, "connect 0", kFormat, "grab", "disconnect"}, false},
-                    FailureCase{"save", {kCreate, "connect 0", kFormat, "grab", "save", "disconnect"}, false}));
+    testing::Values(
+        FailureCase{"create", {kCreate}, false},
+        // A connection that failed is not disconnected.
+        FailureCase{"connect", {kCreate, "connect 0"}, false},
+        FailureCase{"format", {kCreate, "connect 0", kFormat, "grab", "save", "disconnect"}, true},
+        FailureCase{"grab", {kCreate, "connect 0", kFormat, "grab", "disconnect"}, false},
+        FailureCase{"save", {kCreate, "connect 0", kFormat, "grab", "save", "disconnect"}, false}));
 
 TEST(CaptureDrivers, IndexOneIsTheFirstVfwDriverAndVfwNNamesAnother) {
   struct Case {
@@ -208,7 +209,8 @@ TEST(CaptureDrivers, IndexOneIsTheFirstVfwDriverAndVfwNNamesAnother) {
 TEST(CaptureDrivers, VerboseRunSaysWhyInOneLine) {
   StillcamRun run = RunStillcam({{"AVICAP_STANDIN_FAIL", "connect"}, {"STILLCAM_VERBOSE", "1"}});
   ExpectCompletedQuietly(run);
-  EXPECT_EQ(run.result.errors, "stillcam: VFW driver 0 (Stand-in capture driver 0) did not connect\r\n") << "a line of text, as Windows ends one";
+  EXPECT_EQ(run.result.errors, "stillcam: VFW driver 0 (Stand-in capture driver 0) did not connect\r\n")
+      << "a line of text, as Windows ends one";
 }
 
 TEST(CaptureDrivers, CameraControlsAreRefusedOneLineEachAndThePictureStillComes) {

@@ -14,9 +14,9 @@
 namespace {
 
 TEST(FrameLoader, ReadsEveryLayoutOfTheCorpus) {
-  const char* files[] = {"rgb24-bottom-up.bmp", "rgb24-top-down.bmp", "rgb555.bmp",
-                         "bitfields565-info40.bmp", "bitfields32-v5.bmp", "rgb32-v4.bmp",
-                         "pal1.bmp", "pal4-52.bmp", "pal8-used3.bmp"};
+  const char* files[] = {"rgb24-bottom-up.bmp", "rgb24-top-down.bmp", "rgb555.bmp", "bitfields565-info40.bmp",
+                         "bitfields32-v5.bmp",  "rgb32-v4.bmp",       "pal1.bmp",   "pal4-52.bmp",
+                         "pal8-used3.bmp"};
   for (const char* file : files) {
     SCOPED_TRACE(file);
     const std::string path = WindowsPath(std::string(STILLCAM_SOURCE_DIR) + "/tests/fuzz/corpus/bmp/" + file);
@@ -33,7 +33,8 @@ TEST(FrameLoader, RefusesWhatIsNotAWholeBmp) {
   fixture.height = 30;
   fixture.pixels = Uniform(40, 30, 0xFF0000);
   const std::string whole = MakeBmp(fixture);
-  const std::string cases[] = {"", "not a bitmap at all", whole.substr(0, 54), whole.substr(0, whole.size() - 1)};
+  const std::string cases[] = {"", "not a bitmap at all", whole.substr(0, 54),
+                               whole.substr(0, whole.size() - 1)};
   for (const std::string& bytes : cases) {
     SCOPED_TRACE(bytes.size());
     const std::string path = folder.path() + "\\frame.bmp";

@@ -1,15 +1,15 @@
 // The Windows side of the platform layer and of the run's files, on Wine's implementation of the
 // Windows API.
-#include <windows.h>
+#include "base/platform.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
 
-#include "base/platform.h"
 #include "base/rewritten_file.h"
 #include "base/unique_fd.h"
 #include "cgi/request_options.h"
@@ -46,11 +46,9 @@ TEST(QueryString, IsReadWithGetEnvironmentVariableAndAnAbsentOneIsEmpty) {
   const std::string long_tail = std::string(60, 'x') + "large";
   const std::string long_head = "large&timestamp" + std::string(4000, 'x');
   const Case cases[] = {
-      {nullptr, 160, false},
-      {"", 160, false},
-      {"Large&TimeStamp", 640, true},
-      {long_tail.c_str(), 160, false},  // only the first 49 characters count
-      {long_head.c_str(), 640, true},   // longer than any fixed buffer: still its first 49
+      {nullptr, 160, false},          {"", 160, false},
+      {"Large&TimeStamp", 640, true}, {long_tail.c_str(), 160, false},  // only the first 49 characters count
+      {long_head.c_str(), 640, true},  // longer than any fixed buffer: still its first 49
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value ? std::string(c.value).substr(0, 40) : "(absent)");

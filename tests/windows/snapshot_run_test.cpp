@@ -1,13 +1,14 @@
 // Every branch of the run on Windows, with stages that record what they are asked and fail at a
 // chosen step, over the Windows run files.
 
+#include "cgi/snapshot_run.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "cgi/snapshot_run.h"
 #include "tests/windows/win_process.h"
 
 namespace {
@@ -95,18 +96,39 @@ TEST_P(RunBranches, FollowTheSequenceAndLeaveNoFile) {
 INSTANTIATE_TEST_SUITE_P(
     Paths, RunBranches,
     testing::Values(
-        BranchCase{"Complete", Step::kNone, false, 0, {"open", "take", "load", "encode", "response", "close"}, ""},
-        BranchCase{"CompleteWithCaption", Step::kNone, true, 0,
-                   {"open", "take", "load", "caption", "encode", "response", "close"}, ""},
+        BranchCase{
+            "Complete", Step::kNone, false, 0, {"open", "take", "load", "encode", "response", "close"}, ""},
+        BranchCase{"CompleteWithCaption",
+                   Step::kNone,
+                   true,
+                   0,
+                   {"open", "take", "load", "caption", "encode", "response", "close"},
+                   ""},
         BranchCase{"ConnectFails", Step::kOpen, true, 0, {"open"}, ""},
         BranchCase{"GrabOrSaveFails", Step::kTake, true, 0, {"open", "take", "close"}, ""},
-        BranchCase{"LoadFault", Step::kLoad, true, 1, {"open", "take", "load", "close"},
+        BranchCase{"LoadFault",
+                   Step::kLoad,
+                   true,
+                   1,
+                   {"open", "take", "load", "close"},
                    "stillcam: load frame: not a BMP file\n"},
-        BranchCase{"CaptionFault", Step::kCaption, true, 1, {"open", "take", "load", "caption", "close"},
+        BranchCase{"CaptionFault",
+                   Step::kCaption,
+                   true,
+                   1,
+                   {"open", "take", "load", "caption", "close"},
                    "stillcam: caption: no font\n"},
-        BranchCase{"EncodeFault", Step::kEncode, false, 1, {"open", "take", "load", "encode", "close"},
+        BranchCase{"EncodeFault",
+                   Step::kEncode,
+                   false,
+                   1,
+                   {"open", "take", "load", "encode", "close"},
                    "stillcam: encode picture: JPEG error #42\n"},
-        BranchCase{"ResponseFault", Step::kResponse, false, 1, {"open", "take", "load", "encode", "response", "close"},
+        BranchCase{"ResponseFault",
+                   Step::kResponse,
+                   false,
+                   1,
+                   {"open", "take", "load", "encode", "response", "close"},
                    "stillcam: response: Broken pipe\n"}),
     [](const testing::TestParamInfo<BranchCase>& param) { return param.param.name; });
 

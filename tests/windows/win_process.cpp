@@ -1,8 +1,7 @@
 #include "tests/windows/win_process.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstring>
 #include <memory>
@@ -77,8 +76,8 @@ ProcessResult RunProgram(const std::string& program, const std::map<std::string,
     return result;
   SetHandleInformation(out_read.get(), HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(err_read.get(), HANDLE_FLAG_INHERIT, 0);
-  Handle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
-                           0, nullptr));
+  Handle input(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                           OPEN_EXISTING, 0, nullptr));
 
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
@@ -125,8 +124,9 @@ ProcessResult RunProgram(const std::string& program, const std::map<std::string,
   // process, when the child started it, inherits the child's handles): the readers get a few seconds
   // after the child ended, and readers still waiting then are left to it, the run reported as such.
   constexpr DWORD kGraceMs = 10000;
-  const bool closed = (out_thread.get() == nullptr || WaitForSingleObject(out_thread.get(), kGraceMs) == WAIT_OBJECT_0) &&
-                      WaitForSingleObject(err_thread.get(), kGraceMs) == WAIT_OBJECT_0;
+  const bool closed =
+      (out_thread.get() == nullptr || WaitForSingleObject(out_thread.get(), kGraceMs) == WAIT_OBJECT_0) &&
+      WaitForSingleObject(err_thread.get(), kGraceMs) == WAIT_OBJECT_0;
   if (!closed) {
     result.pipes_held = true;
     ADD_FAILURE() << program << " ended, but another process still holds its output pipes open";
@@ -147,8 +147,8 @@ ScratchFolder::ScratchFolder() {
   char base[MAX_PATH + 1] = {};
   GetTempPathA(sizeof base, base);
   for (unsigned attempt = 0; path_.empty(); ++attempt) {
-    std::string candidate = std::string(base) + "stillcam-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-                            std::to_string(GetTickCount64()) + "-" + std::to_string(attempt);
+    std::string candidate = std::string(base) + "stillcam-test-" + std::to_string(GetCurrentProcessId()) +
+                            "-" + std::to_string(GetTickCount64()) + "-" + std::to_string(attempt);
     if (CreateDirectoryA(candidate.c_str(), nullptr)) path_ = candidate;
     if (attempt > 100) throw std::runtime_error("no scratch folder in " + std::string(base));
   }

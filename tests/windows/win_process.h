@@ -6,7 +6,7 @@
 // What a program run as a web server runs a CGI program gave back.
 struct ProcessResult {
   bool started = false;
-  bool finished = false;  // false: still running at the deadline, and ended by force
+  bool finished = false;    // false: still running at the deadline, and ended by force
   bool pipes_held = false;  // another process kept an output pipe open after the program ended
   unsigned long exit_code = 0;
   std::string output;  // standard output, byte for byte, through a pipe

@@ -25,10 +25,12 @@ TEST(WineAvicap, NoCaptureWindowMeansNoOutputExitZeroAndNoFile) {
 }
 
 TEST(WineAvicap, VerboseRunNamesTheMissingWindow) {
-  ProcessResult run = RunProgram(WindowsPath(STILLCAM_EXE), {{"STILLCAM_VERBOSE", "1"}, {"STILLCAM_DEVICE", ""}});
+  ProcessResult run =
+      RunProgram(WindowsPath(STILLCAM_EXE), {{"STILLCAM_VERBOSE", "1"}, {"STILLCAM_DEVICE", ""}});
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_EQ(run.output, "");
-  EXPECT_EQ(run.errors, "stillcam: no capture window: AVICAP32 could not make one\r\n") << "a line of text, as Windows ends one";
+  EXPECT_EQ(run.errors, "stillcam: no capture window: AVICAP32 could not make one\r\n")
+      << "a line of text, as Windows ends one";
 }
 
 }  // namespace

@@ -7,8 +7,11 @@
 //   AVICAP_STANDIN_DRIVERS  number of drivers listed and connectable (default 1)
 //   AVICAP_STANDIN_DELIVER  WxHxBITS: frames of this format whatever was asked (a driver that ignores
 //                           the format request)
+// vfw.h needs windows.h first.
+// clang-format off
 #include <windows.h>
 #include <vfw.h>
+// clang-format on
 
 #include <cstdint>
 #include <cstdio>
@@ -149,12 +152,14 @@ LRESULT Answer(Capture& capture, UINT message, WPARAM wparam, LPARAM lparam) {
       return TRUE;
     case WM_CAP_SET_VIDEOFORMAT: {
       BITMAPINFOHEADER header = {};
-      std::memcpy(&header, reinterpret_cast<const void*>(lparam), wparam < sizeof header ? wparam : sizeof header);
-      Record(Format("format %llu size=%lu %ldx%ld planes=%u bits=%u compression=%lu image=%lu ppm=%ldx%ld "
-                    "colours=%lu/%lu",
-                    static_cast<unsigned long long>(wparam), header.biSize, header.biWidth, header.biHeight,
-                    header.biPlanes, header.biBitCount, header.biCompression, header.biSizeImage,
-                    header.biXPelsPerMeter, header.biYPelsPerMeter, header.biClrUsed, header.biClrImportant));
+      std::memcpy(&header, reinterpret_cast<const void*>(lparam),
+                  wparam < sizeof header ? wparam : sizeof header);
+      Record(
+          Format("format %llu size=%lu %ldx%ld planes=%u bits=%u compression=%lu image=%lu ppm=%ldx%ld "
+                 "colours=%lu/%lu",
+                 static_cast<unsigned long long>(wparam), header.biSize, header.biWidth, header.biHeight,
+                 header.biPlanes, header.biBitCount, header.biCompression, header.biSizeImage,
+                 header.biXPelsPerMeter, header.biYPelsPerMeter, header.biClrUsed, header.biClrImportant));
       if (!capture.connected || Fails("format")) return FALSE;
       if (header.biCompression != BI_RGB || header.biWidth <= 0 || header.biHeight <= 0 ||
           (header.biBitCount != 16 && header.biBitCount != 24 && header.biBitCount != 32))
@@ -180,8 +185,7 @@ LRESULT Answer(Capture& capture, UINT message, WPARAM wparam, LPARAM lparam) {
       capture.connected = false;
       return TRUE;
     default:
-      if (message >= WM_CAP_START && message < WM_CAP_START + 200)
-        Record(Format("message 0x%x", message));
+      if (message >= WM_CAP_START && message < WM_CAP_START + 200) Record(Format("message 0x%x", message));
       return 0;
   }
 }
@@ -206,29 +210,31 @@ HINSTANCE ThisModule() {
 
 }  // namespace
 
-extern "C" __declspec(dllexport) HWND WINAPI capCreateCaptureWindowA(LPCSTR name, DWORD style, int x, int y,
-                                                                     int width, int height, HWND parent,
-                                                                     int id) {
+extern "C" __declspec(dllexport) HWND WINAPI
+    capCreateCaptureWindowA(LPCSTR name, DWORD style, int x, int y, int width, int height, HWND parent,
+                            int id) {
   const char* parent_name = parent == GetDesktopWindow() ? "desktop" : parent ? "other" : "none";
-  Record(Format("create \"%s\" style=%08lx at=%d,%d size=%dx%d parent=%s id=%d", name ? name : "(null)", style,
-                x, y, width, height, parent_name, id));
+  Record(Format("create \"%s\" style=%08lx at=%d,%d size=%dx%d parent=%s id=%d", name ? name : "(null)",
+                style, x, y, width, height, parent_name, id));
   if (Fails("create")) return nullptr;
   WNDCLASSA window_class = {};
   window_class.lpfnWndProc = WindowProcedure;
   window_class.hInstance = ThisModule();
   window_class.lpszClassName = kClassName;
   RegisterClassA(&window_class);  // fails harmlessly when already registered
-  HWND window = CreateWindowExA(0, kClassName, name, style, x, y, width, height, parent,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), window_class.hInstance, nullptr);
+  HWND window =
+      CreateWindowExA(0, kClassName, name, style, x, y, width, height, parent,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), window_class.hInstance, nullptr);
   if (!window) return nullptr;
   SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(std::make_unique<Capture>().release()));
   return window;
 }
 
-extern "C" __declspec(dllexport) BOOL WINAPI capGetDriverDescriptionA(UINT index, LPSTR name, int name_size,
-                                                                      LPSTR version, int version_size) {
+extern "C" __declspec(dllexport) BOOL WINAPI
+    capGetDriverDescriptionA(UINT index, LPSTR name, int name_size, LPSTR version, int version_size) {
   if (index >= DriverCount()) return FALSE;
-  if (name && name_size > 0) std::snprintf(name, static_cast<size_t>(name_size), "Stand-in capture driver %u", index);
+  if (name && name_size > 0)
+    std::snprintf(name, static_cast<size_t>(name_size), "Stand-in capture driver %u", index);
   if (version && version_size > 0) std::snprintf(version, static_cast<size_t>(version_size), "Version 1.0");
   return TRUE;
 }
