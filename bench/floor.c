@@ -7,11 +7,15 @@
  *   floor (as a CGI)       with QUERY_STRING set: the size from the query, as stillcam reads it,
  *                          and the response header before the JPEG
  */
-#include <jpeglib.h>
-#include <stdio.h> /* jpeglib.h needs FILE and size_t declared first */
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+
+/* jpeglib.h needs FILE and size_t declared first. */
+/* clang-format off */
+#include <stdio.h>
+#include <jpeglib.h>
+/* clang-format on */
 
 static const char kCgiHeader[] = "Content-type: image/jpg\n\n";
 
