@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <stdexcept>
 #include <thread>
 
@@ -202,6 +203,18 @@ std::string ApacheConfig(const std::string& root, int port, const WebServerOptio
   return config;
 }
 
+// The named logs of a server's folder, one after the other; a log not written yet reads as empty.
+std::string ReadLogs(const std::string& folder, std::initializer_list<const char*> names) {
+  std::string log;
+  for (const char* name : names) {
+    try {
+      log += ReadFileBytes(folder + name);
+    } catch (const std::exception&) {
+    }
+  }
+  return log;
+}
+
 }  // namespace
 
 std::string HttpResponse::Header(const std::string& lower_case_name) const {
@@ -373,22 +386,11 @@ std::string WebServer::Url(const std::string& target) const {
 
 std::string WebServer::ErrorLog() const {
   // lighttpd -D leaves the CGI's stderr on its own, which goes to server.out.
-  std::string log;
-  for (const char* name : {"/logs/error.log", "/logs/server.out"}) {
-    try {
-      log += ReadFileBytes(folder_.path() + name);
-    } catch (const std::exception&) {
-    }
-  }
-  return log;
+  return ReadLogs(folder_.path(), {"/logs/error.log", "/logs/server.out"});
 }
 
 std::string WebServer::AccessLog() const {
-  try {
-    return ReadFileBytes(folder_.path() + "/logs/access.log");
-  } catch (const std::exception&) {
-    return "";  // no request yet
-  }
+  return ReadLogs(folder_.path(), {"/logs/access.log"});  // empty before the first request
 }
 
 void WebServer::WaitForCgiRuns() const {
@@ -460,12 +462,5 @@ void CacheFront::Stop() {
 }
 
 std::string CacheFront::ErrorLog() const {
-  std::string log;
-  for (const char* name : {"/logs/error.log", "/logs/server.out"}) {
-    try {
-      log += ReadFileBytes(folder_.path() + name);
-    } catch (const std::exception&) {
-    }
-  }
-  return log;
+  return ReadLogs(folder_.path(), {"/logs/error.log", "/logs/server.out"});
 }
