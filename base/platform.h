@@ -117,8 +117,9 @@ std::string SystemTemporaryFolder();
 // UTF-8 whatever that locale's character set; Windows takes it from the user's locale.
 std::string AbbreviatedMonthName(int month);
 
-// Reads the time zone from the process's environment; LocalTime uses it from then on.
-void LoadTimeZone();
+// Takes the time zone and the LC_TIME locale from the process's environment; LocalTime and
+// AbbreviatedMonthName use them from then on.
+void LoadLocalTimeSettings();
 // The local calendar time of a moment.
 std::tm LocalTime(std::time_t moment);
 

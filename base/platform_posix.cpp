@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -248,7 +249,29 @@ void UnmapView(const MappedView& view) {
   if (view.base != nullptr) munmap(view.base, view.length);
 }
 
-void LoadTimeZone() { tzset(); }
+namespace {
+
+// The LC_TIME locale setlocale(LC_TIME, "") would choose, by POSIX's order of the variables.
+std::string_view RequestedTimeLocale() {
+  for (const char* name : {"LC_ALL", "LC_TIME", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return "C";
+}
+
+// C.UTF-8's month names are C's, so loading it (its files, and gconv's cache for the character
+// set) would change nothing but the time a run takes.
+bool NamesLikeC(std::string_view locale) {
+  return locale == "C" || locale == "POSIX" || locale.starts_with("C.");
+}
+
+}  // namespace
+
+void LoadLocalTimeSettings() {
+  if (!NamesLikeC(RequestedTimeLocale())) setlocale(LC_TIME, "");
+  tzset();
+}
 
 std::tm LocalTime(std::time_t moment) {
   std::tm local{};

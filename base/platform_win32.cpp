@@ -191,8 +191,8 @@ void UnmapView(const MappedView& view) {
   if (view.base != nullptr) UnmapViewOfFile(view.base);
 }
 
-// The system's own time zone, which the Windows API applies by itself.
-void LoadTimeZone() {}
+// The system's own time zone and the user's locale, which the Windows API applies by itself.
+void LoadLocalTimeSettings() {}
 
 std::tm LocalTime(std::time_t moment) {
   // time_t counts seconds from 1970; FILETIME counts 100 ns from 1601.

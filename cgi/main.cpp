@@ -1,5 +1,4 @@
 // stillcam: one webcam snapshot per CGI request, as a JPEG on standard output.
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -18,15 +17,16 @@
 int main() {
   const int64_t started = ShareClockNow();  // only frames taken later may answer this request
   PrepareProcess();
-  // Month names follow the locale the web server gives us; in the usual C locale they are English.
-  std::setlocale(LC_TIME, "");
-  LoadTimeZone();
   try {
+    const SnapshotOptions options = ReadOptions();
+    // Only the caption reads the clock: month names follow the locale the web server gives us (in
+    // the usual C locale, English), the hour its time zone.
+    if (options.caption) LoadLocalTimeSettings();
     std::vector<std::string> warnings;
     const Settings settings = ReadSettings(std::getenv, warnings);
     for (const std::string& warning : warnings) std::fprintf(stderr, "stillcam: %s\n", warning.c_str());
     ProductionStages stages(settings, started);
-    return RunSnapshot(ReadOptions(), stages, settings.temporary_folder.c_str());
+    return RunSnapshot(options, stages, settings.temporary_folder.c_str());
   } catch (const std::exception& fault) {
     // Only memory running out before the run can end here; the run reports its own faults.
     std::fprintf(stderr, "stillcam: start: %s\n", fault.what());

@@ -11,8 +11,10 @@
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "base/platform.h"
 #include "imaging/bmp_reader.h"
 #include "imaging/caption_font.h"
 #include "imaging/font_lookup.h"
@@ -121,6 +123,42 @@ TEST(CaptionText, MonthNamesOfAnEightBitLocaleAreDecoded) {
                              std::pair{4, " 2024-мая-03  00:00 "}, std::pair{11, " 2024-дек-03  00:00 "}}) {
     time.tm_mon = month;
     EXPECT_EQ(FormatCaptionText(time), text);
+  }
+}
+
+// The locale variables a web server passes reach the caption in POSIX's order (LC_ALL, then LC_TIME,
+// then LANG; an empty one does not count), and a C-like locale gives the C names.
+TEST(CaptionText, MonthNamesFollowTheLocaleOfTheEnvironment) {
+  PrivateLocales locales;
+  struct Case {
+    const char* lc_all;
+    const char* lc_time;
+    const char* lang;
+    const char* text;
+  };
+  const char* russian = " 2024-мар-03  00:00 ";
+  const char* english = " 2024-Mar-03  00:00 ";
+  std::tm time{};
+  time.tm_year = 2024 - 1900;
+  time.tm_mon = 2;
+  time.tm_mday = 3;
+  for (const Case& c :
+       {Case{nullptr, nullptr, "C.UTF-8", english}, Case{nullptr, nullptr, nullptr, english},
+        Case{nullptr, "ru_RU.KOI8-R", "C.UTF-8", russian}, Case{nullptr, nullptr, "ru_RU.KOI8-R", russian},
+        Case{"C", "ru_RU.KOI8-R", nullptr, english}, Case{"", "ru_RU.KOI8-R", nullptr, russian},
+        Case{nullptr, "POSIX", "ru_RU.KOI8-R", english}, Case{"C.UTF-8", nullptr, "ru_RU.KOI8-R", english}}) {
+    SCOPED_TRACE(std::string("LC_ALL=") + (c.lc_all ? c.lc_all : "(unset)") + " LC_TIME=" +
+                 (c.lc_time ? c.lc_time : "(unset)") + " LANG=" + (c.lang ? c.lang : "(unset)"));
+    std::setlocale(LC_TIME, "C");
+    for (auto [name, value] :
+         {std::pair{"LC_ALL", c.lc_all}, std::pair{"LC_TIME", c.lc_time}, std::pair{"LANG", c.lang}}) {
+      if (value != nullptr)
+        setenv(name, value, 1);
+      else
+        unsetenv(name);
+    }
+    LoadLocalTimeSettings();
+    EXPECT_EQ(FormatCaptionText(time), c.text);
   }
 }
 
