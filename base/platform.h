@@ -14,16 +14,18 @@
 // systems it never has a name there: O_TMPFILE where the file system supports it, otherwise a fresh
 // name (mode 0600, O_EXCL) unlinked at once; the system frees it with the last descriptor, so a
 // SIGKILL leaves nothing, and no name exists to be raced or replaced. path() names it for this
-// process alone (/proc/self/fd/N), for the calls that take a path. On Windows a file only we open
-// is held delete-on-close; one that another component writes by name (the capture driver's frame
-// file) is a plain file under a fresh name, removed when the object goes or the console closes.
+// process alone (/proc/self/fd/N), for the calls that take a path; OpenForReading and
+// OpenForRewriting reach it through a copy of the descriptor, so /proc need not be mounted. On
+// Windows a file only we open is held delete-on-close; one that another component writes by name
+// (the capture driver's frame file) is a plain file under a fresh name, removed when the object goes
+// or the console closes.
 class RunFile {
  public:
   enum class Access { kOursAlone, kWrittenByName };
   RunFile() = default;
   // Makes the file in folder; suffix is the extension a system that must name it gives the name.
   // Throws std::system_error naming the folder when it cannot be made there (missing, unwritable,
-  // full, read-only), or naming /proc/self/fd when the file would be unreachable by path.
+  // full, read-only).
   RunFile(const char* folder, const char* suffix, Access access = Access::kOursAlone);
   ~RunFile();
   RunFile(RunFile&& other) noexcept;
@@ -42,8 +44,8 @@ class RunFile {
 // Descriptors. Opened close-on-exec and non-blocking where that matters (a FIFO or device named by
 // mistake fails at once); never_follow refuses a symlink as the last component.
 int OpenForReading(const char* path, bool never_follow);
-// Creates the file with mode 0600 when absent, else opens it as it is. Links are followed: the run's
-// files are reached through their path(), a link to a file that has no name.
+// Creates the file with mode 0600 when absent, else opens it as it is. Links are followed. A run
+// file's path() gives, for either, a copy of its descriptor set to the file's beginning.
 int OpenForRewriting(const char* path);
 int CloseDescriptor(int fd);
 // read(): at most size bytes, -1 only for a real failure (EINTR is retried).

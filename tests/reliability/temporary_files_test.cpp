@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "base/platform.h"
+#include "base/unique_fd.h"
 #include "tests/reliability/reliability_support.h"
 
 namespace {
@@ -88,6 +91,94 @@ TEST(TemporaryFiles, RunFilesAreUnnamedAndReachableByPath) {
   } catch (const std::system_error& error) {
     EXPECT_EQ(error.code().value(), ENOENT) << error.what();
   }
+}
+
+// The run opens its files by path again and again (writer, loader, encoder, response); each
+// opening reaches the same file from its beginning, whatever an earlier one left.
+TEST(TemporaryFiles, EveryOpeningOfARunFileStartsAtItsBeginning) {
+  TempFolder tmp;
+  RunFile file(tmp.path().c_str(), ".jpg");
+  auto rewrite = [&](const std::string& bytes) {
+    UniqueFd out(OpenForRewriting(file.path()));
+    ASSERT_TRUE(out.valid()) << std::strerror(errno);
+    ASSERT_TRUE(WriteAllBytes(out.get(), bytes.data(), bytes.size()));
+    ASSERT_TRUE(CutAtPosition(out.get()));
+  };
+  auto read_some = [&](size_t size) {
+    UniqueFd in(OpenForReading(file.path(), false));
+    std::string bytes(size, '\0');
+    const long got = in.valid() ? ReadSome(in.get(), bytes.data(), size) : -1;
+    bytes.resize(got < 0 ? 0 : static_cast<size_t>(got));
+    return bytes;
+  };
+  rewrite("a longer first picture");
+  EXPECT_EQ(read_some(8), "a longer");
+  EXPECT_EQ(read_some(64), "a longer first picture");
+  rewrite("shorter");
+  EXPECT_EQ(read_some(64), "shorter");
+  EXPECT_EQ(lseek(file.fd(), 0, SEEK_END), 7) << "cut to the new length";
+}
+
+// Paths into /proc/self/fd that are not a run file's keep what opening them means.
+TEST(TemporaryFiles, OtherDescriptorPathsOpenAsBefore) {
+  TempFolder tmp;
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  UniqueFd pipe_out(ends[0]), pipe_in(ends[1]);
+  ASSERT_TRUE(WriteAllBytes(pipe_in.get(), "through a pipe", 14));
+  {
+    UniqueFd reader(OpenForReading(("/proc/self/fd/" + std::to_string(pipe_out.get())).c_str(), false));
+    char bytes[14];
+    ASSERT_TRUE(reader.valid());
+    EXPECT_EQ(ReadSome(reader.get(), bytes, sizeof bytes), 14);
+    EXPECT_EQ(std::string(bytes, 14), "through a pipe");
+  }
+  // A descriptor open for reading only, named to be written: the file is opened anew, for writing.
+  const std::string plain = tmp.path() + "/plain";
+  WriteFileBytes(plain, "old");
+  UniqueFd read_only(open(plain.c_str(), O_RDONLY | O_CLOEXEC));
+  {
+    UniqueFd writer(OpenForRewriting(("/proc/self/fd/" + std::to_string(read_only.get())).c_str()));
+    ASSERT_TRUE(writer.valid()) << std::strerror(errno);
+    EXPECT_TRUE(WriteAllBytes(writer.get(), "new", 3));
+  }
+  EXPECT_EQ(ReadFileBytes(plain), "new");
+  EXPECT_EQ(fcntl(read_only.get(), F_GETFL) & O_ACCMODE, O_RDONLY);
+  // Names that are no descriptor number fail as a missing file does; a following link is refused
+  // when links must not be followed.
+  for (const char* path : {"/proc/self/fd/1x", "/proc/self/fd/99999999", "/proc/self/fd/1234567890123"}) {
+    SCOPED_TRACE(path);
+    errno = 0;
+    EXPECT_EQ(OpenForReading(path, false), -1);
+    EXPECT_EQ(errno, ENOENT);
+  }
+  RunFile file(tmp.path().c_str(), ".bmp");
+  EXPECT_EQ(OpenForReading(file.path(), true), -1);
+  EXPECT_EQ(errno, ELOOP);
+}
+
+// The files are reached through their descriptors, not through procfs: a run in a mount namespace
+// where /proc is an empty folder answers as any other.
+TEST(TemporaryFiles, RunsWithoutProcMounted) {
+  if (geteuid() != 0) GTEST_SKIP() << "a mount namespace needs root";
+  TempFolder tmp;
+  for (const char* query : {"", "large&timestamp"}) {
+    SCOPED_TRACE(query);
+    const std::vector<std::string> env = {std::string("QUERY_STRING=") + query, "STILLCAM_DEVICE=test",
+                                          "TMPDIR=" + tmp.path(), "TZ=UTC"};
+    ProcessResult without_proc =
+        RunProcess("/usr/bin/unshare",
+                   {"--mount", "/bin/sh", "-c", "/bin/mount -t tmpfs tmpfs /proc || exit 99; exec \"$0\"",
+                    STILLCAM_BINARY},
+                   env);
+    if (without_proc.exit_status == 99 || without_proc.err.rfind("unshare:", 0) == 0)
+      GTEST_SKIP() << "no mount namespace with a tmpfs here: " << without_proc.err;
+    EXPECT_EQ(without_proc.exit_status, 0) << without_proc.err;
+    EXPECT_EQ(without_proc.err, "");
+    auto [width, height] = ExpectedSize(query);
+    EXPECT_EQ(DescribeResponseMismatch(without_proc.out, width, height), "");
+  }
+  EXPECT_TRUE(tmp.Entries().empty());
 }
 
 TEST(TemporaryFiles, LiveRunFilesArePrivateAndNameless) {
