@@ -106,6 +106,10 @@ MappedView MapFile(int fd, uint64_t offset, size_t size, bool writable, size_t& 
 // Fresh zeroed memory of its own, writable.
 MappedView MapMemory(size_t size);
 void UnmapView(const MappedView& view);
+// Gives back the memory of the whole pages within [begin, begin + size) of a view, which the process
+// will not read again: a private view of a file would read the file's bytes there, fresh memory
+// zeros. Windows keeps them until the view goes.
+void ForgetPages(void* begin, size_t size);
 
 // A variable of the process environment (Windows: GetEnvironmentVariableA); nothing when it is not
 // set.

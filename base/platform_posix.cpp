@@ -282,6 +282,14 @@ void UnmapView(const MappedView& view) {
   if (view.base != nullptr) munmap(view.base, view.length);
 }
 
+void ForgetPages(void* begin, size_t size) {
+  static const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<uintptr_t>(begin);
+  const uintptr_t first = (start + page - 1) / page * page;
+  const uintptr_t end = (start + size) / page * page;
+  if (end > first) madvise(reinterpret_cast<void*>(first), end - first, MADV_DONTNEED);
+}
+
 namespace {
 
 // The LC_TIME locale setlocale(LC_TIME, "") would choose, by POSIX's order of the variables.

@@ -191,6 +191,8 @@ void UnmapView(const MappedView& view) {
   if (view.base != nullptr) UnmapViewOfFile(view.base);
 }
 
+void ForgetPages(void* /*begin*/, size_t /*size*/) {}
+
 // The system's own time zone and the user's locale, which the Windows API applies by itself.
 void LoadLocalTimeSettings() {}
 

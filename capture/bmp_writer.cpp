@@ -24,7 +24,56 @@ void PutU32(uint8_t* at, uint32_t value) {
   PutU16(at + 2, value >> 16);
 }
 
-// Headers and rows, in as few writes as the kernel allows. row(i) gives the i-th row from the bottom.
+// The file in writes that each end at a 64 KB boundary of the file. The page cache keeps the file
+// in blocks no larger than a write, and a mapping of it takes in a whole block at its first touch:
+// written at once, a large frame would be mapped all at once when the caption touches its first
+// row, and the encoder could not give back the rows it is done with. The pieces are consumed.
+class BoundedWrites {
+ public:
+  static constexpr size_t kBlock = size_t{64} * 1024;
+
+  void Add(const void* data, size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+      const size_t part = std::min(size, next_end_ - offset_);
+      BytePiece* last = pieces_.size() > write_start_ ? &pieces_.back() : nullptr;
+      // Rows that follow each other in memory go out as one piece.
+      if (last != nullptr && static_cast<const uint8_t*>(last->data) + last->size == bytes) {
+        last->size += part;
+      } else {
+        pieces_.push_back({bytes, part});
+      }
+      bytes += part;
+      size -= part;
+      offset_ += part;
+      if (offset_ == next_end_) EndWrite();
+    }
+  }
+
+  bool WriteTo(int fd) {
+    EndWrite();
+    size_t start = 0;
+    for (size_t end : write_ends_) {
+      if (!WriteAllPieces(fd, pieces_.data() + start, end - start)) return false;
+      start = end;
+    }
+    return true;
+  }
+
+ private:
+  void EndWrite() {
+    if (pieces_.size() > write_start_) write_ends_.push_back(write_start_ = pieces_.size());
+    next_end_ = offset_ + kBlock;
+  }
+
+  std::vector<BytePiece> pieces_;
+  std::vector<size_t> write_ends_;  // one past the last piece of each write
+  size_t write_start_ = 0;
+  size_t offset_ = 0;
+  size_t next_end_ = kBlock;
+};
+
+// Headers and rows. row(i) gives the i-th row from the bottom.
 template <typename RowAt>
 bool WriteRows(const char* path, int32_t width, int32_t height, uint16_t bits_per_pixel, RowAt row) {
   const auto height_rows = static_cast<size_t>(height);
@@ -47,26 +96,18 @@ bool WriteRows(const char* path, int32_t width, int32_t height, uint16_t bits_pe
   PutU32(info + 20, static_cast<uint32_t>(image_size));
   // Pixels per metre, palette sizes: zero, as cleared.
 
-  // One vector per row (plus padding) in file order, so the pixels are written without a copy.
+  // The pixels are written from where they are, without a copy.
   static const uint8_t kPadding[3] = {};
   const size_t padding = padded_row - row_bytes;
-  std::vector<BytePiece> vectors;
-  vectors.reserve(1 + height_rows * (padding > 0 ? 2 : 1));
-  vectors.push_back({headers, kHeadersSize});
+  BoundedWrites writes;
+  writes.Add(headers, kHeadersSize);
   for (size_t file_row = 0; file_row < height_rows; ++file_row) {
-    const uint8_t* pixels = row(file_row);
-    // Rows that follow each other in memory go out as one piece.
-    BytePiece& last = vectors.back();
-    if (padding == 0 && vectors.size() > 1 && static_cast<const uint8_t*>(last.data) + last.size == pixels) {
-      last.size += row_bytes;
-    } else {
-      vectors.push_back({pixels, row_bytes});
-    }
-    if (padding > 0) vectors.push_back({kPadding, padding});
+    writes.Add(row(file_row), row_bytes);
+    if (padding > 0) writes.Add(kPadding, padding);
   }
 
   RewrittenFile file(path);
-  return file.fd() >= 0 && WriteAllPieces(file.fd(), vectors.data(), vectors.size()) && file.Finish();
+  return file.fd() >= 0 && writes.WriteTo(file.fd()) && file.Finish();
 }
 
 // The file format stores sizes in 32 bits; 32767 per side keeps every product far from overflow.

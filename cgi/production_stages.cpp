@@ -81,8 +81,7 @@ void ProductionStages::DrawCaption(FrameBitmap& frame, const SnapshotOptions& op
 }
 
 void ProductionStages::EncodePicture(FrameBitmap&& frame, const char* picture_path) {
-  FrameBitmap owned = std::move(frame);  // released as soon as the picture file is written
-  EncodeJpegFile(owned, picture_path);
+  EncodeJpegFile(std::move(frame), picture_path);
 }
 
 void ProductionStages::WriteResponse(const char* picture_path) {

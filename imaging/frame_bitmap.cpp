@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <utility>
+#include <variant>
 
 FrameBitmap::FrameBitmap(int32_t width, int32_t height, PixelFormat format, RowOrder order, PixelBuffer rows)
     : width_(width), height_(height), format_(std::move(format)), order_(order), storage_(std::move(rows)) {
@@ -56,4 +57,12 @@ FrameBitmap& FrameBitmap::operator=(FrameBitmap&& other) noexcept {
     PointAtStorage();
   }
   return *this;
+}
+
+void FrameBitmap::ForgetRowsAbove(int32_t y) {
+  auto* mapped = std::get_if<MappedPixels>(&storage_);
+  if (mapped == nullptr || y <= 0) return;
+  const auto rows = static_cast<size_t>(y < height_ ? y : height_);
+  const size_t first_stored = order_ == RowOrder::kBottomUp ? static_cast<size_t>(height_) - rows : 0;
+  mapped->Forget(static_cast<size_t>(rows_ - mapped->data()) + first_stored * stride_, rows * stride_);
 }

@@ -60,6 +60,11 @@ class FrameBitmap {
   const uint8_t* Row(int32_t y) const { return rows_ + RowOffset(y); }
   uint8_t* Row(int32_t y) { return rows_ + RowOffset(y); }
 
+  // For a frame that is being used up from the top: rows 0 to y - 1 will not be read again, so the
+  // memory of rows mapped from the file goes back to the system (they would read as the file holds
+  // them, without what was drawn). Rows in memory of the bitmap's own are kept.
+  void ForgetRowsAbove(int32_t y);
+
   // Turns the frame upside down by reading its stored rows in the other order; nothing is moved.
   void ReverseRowOrder() {
     order_ = order_ == RowOrder::kBottomUp ? RowOrder::kTopDown : RowOrder::kBottomUp;

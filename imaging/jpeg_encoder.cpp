@@ -10,6 +10,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/rewritten_file.h"
@@ -29,7 +30,8 @@ constexpr size_t kOutputBlock = size_t{64} * 1024;
 // the colour conversion is the library's either way.
 class RowSource {
  public:
-  explicit RowSource(const FrameBitmap& frame) : frame_(frame) {
+  // used_up: the frame is not needed after the encoding, so encoded rows may be forgotten.
+  RowSource(const FrameBitmap& frame, FrameBitmap* used_up) : frame_(frame), used_up_(used_up) {
     const PixelFormat& format = frame.format();
     if (format.bits_per_pixel() == 24 && DirectLayout(format, kLayouts24)) return;
     if (format.bits_per_pixel() == 32 && DirectLayout(format, kLayouts32)) return;
@@ -47,6 +49,16 @@ class RowSource {
     if (!converter_) return const_cast<JSAMPROW>(in);  // libjpeg only reads input rows
     converter_->Convert(in, scratch, static_cast<size_t>(frame_.width()));
     return scratch;
+  }
+
+  // libjpeg has taken rows 0 to encoded - 1 into its own buffers. A frame that is used up gives
+  // back their memory in steps of 64 KB (fewer calls than pages), so that a large frame mapped from
+  // its file is never all in memory at once.
+  void Encoded(int32_t encoded) {
+    constexpr size_t kStep = size_t{64} * 1024;
+    if (used_up_ == nullptr || static_cast<size_t>(encoded - forgotten_) * frame_.stride() < kStep) return;
+    used_up_->ForgetRowsAbove(encoded);
+    forgotten_ = encoded;
   }
 
  private:
@@ -76,6 +88,8 @@ class RowSource {
   }
 
   const FrameBitmap& frame_;
+  FrameBitmap* used_up_;
+  int32_t forgotten_ = 0;
   J_COLOR_SPACE colour_space_ = JCS_EXT_RGBX;
   int components_ = 4;
   std::optional<RgbxRowConverter> converter_;
@@ -146,8 +160,7 @@ struct Compression {
 
 // The whole libjpeg conversation. Returns 0, or libjpeg's message number after a fatal error.
 // Nothing with a destructor lives in this frame, so a longjmp back to it is safe.
-int Compress(Compression& compression, const RowSource& rows, int32_t width, int32_t height,
-             uint8_t* scratch) {
+int Compress(Compression& compression, RowSource& rows, int32_t width, int32_t height, uint8_t* scratch) {
   jpeg_compress_struct* info = &compression.info;
   if (setjmp(compression.errors.jump) != 0) return compression.errors.base.msg_code;
   jpeg_create_compress(info);
@@ -175,6 +188,7 @@ int Compress(Compression& compression, const RowSource& rows, int32_t width, int
       batch[i] = rows.Row(first + i, row_scratch);
     }
     jpeg_write_scanlines(info, batch, static_cast<JDIMENSION>(count));
+    rows.Encoded(static_cast<int32_t>(info->next_scanline));
   }
   jpeg_finish_compress(info);
   return 0;
@@ -182,12 +196,14 @@ int Compress(Compression& compression, const RowSource& rows, int32_t width, int
 
 }  // namespace
 
-void EncodeJpegFile(const FrameBitmap& frame, const char* path) {
+namespace {
+
+void Encode(const FrameBitmap& frame, FrameBitmap* used_up, const char* path) {
   RewrittenFile file(path);
   if (file.fd() < 0)
     throw std::runtime_error(std::string("cannot create picture file: ") + std::strerror(errno));
   if (!frame.empty()) {
-    RowSource rows(frame);
+    RowSource rows(frame, used_up);
     // Wider frames than libjpeg takes fail before the first row, so the buffer never needs more.
     size_t buffered_width =
         frame.width() < JPEG_MAX_DIMENSION ? static_cast<size_t>(frame.width()) : JPEG_MAX_DIMENSION;
@@ -210,4 +226,13 @@ void EncodeJpegFile(const FrameBitmap& frame, const char* path) {
   }
   if (!file.Finish())
     throw std::runtime_error(std::string("cannot write picture file: ") + std::strerror(errno));
+}
+
+}  // namespace
+
+void EncodeJpegFile(const FrameBitmap& frame, const char* path) { Encode(frame, nullptr, path); }
+
+void EncodeJpegFile(FrameBitmap&& frame, const char* path) {
+  FrameBitmap used_up = std::move(frame);  // released as soon as the picture file is written
+  Encode(used_up, &used_up, path);
 }

@@ -1,5 +1,6 @@
 #include "imaging/mapped_pixels.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -43,6 +44,10 @@ MappedPixels& MappedPixels::operator=(MappedPixels&& other) noexcept {
   lead_ = std::exchange(other.lead_, 0);
   size_ = std::exchange(other.size_, 0);
   return *this;
+}
+
+void MappedPixels::Forget(size_t offset, size_t size) {
+  if (base_ != nullptr && offset < size_) ForgetPages(data() + offset, std::min(size, size_ - offset));
 }
 
 void MappedPixels::Release() {

@@ -19,6 +19,9 @@ class MappedPixels {
 
   uint8_t* data() const { return base_ == nullptr ? nullptr : static_cast<uint8_t*>(base_) + lead_; }
   size_t size() const { return size_; }
+  // The pages wholly within [offset, offset + size) of the pixels go back to the system; the bytes
+  // there read as the file holds them (or as zeros in a copy), whatever was drawn into them.
+  void Forget(size_t offset, size_t size);
 
  private:
   void Release();

@@ -83,16 +83,19 @@ TEST_P(BmpWriterLayout, HeadersRowsAndPaddingAreStandard) {
   EXPECT_EQ(status.st_mode & 0777, 0600u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, BmpWriterLayout,
-                         testing::Values(LayoutCase{"Rgb555Aligned", 4, 3, 16, 8, false, 8},
-                                         LayoutCase{"Rgb555OddWidthPadded", 3, 2, 16, 6, false, 8},
-                                         LayoutCase{"Bgr24Padded", 3, 3, 24, 9, false, 12},
-                                         LayoutCase{"Bgr24TopDownWithStride", 5, 4, 24, 16, true, 16},
-                                         LayoutCase{"Rgb555TopDownAligned", 2, 5, 16, 4, true, 4},
-                                         LayoutCase{"OnePixel", 1, 1, 24, 3, false, 4}),
-                         [](const testing::TestParamInfo<LayoutCase>& test) {
-                           return std::string(test.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BmpWriterLayout,
+    testing::Values(LayoutCase{"Rgb555Aligned", 4, 3, 16, 8, false, 8},
+                    LayoutCase{"Rgb555OddWidthPadded", 3, 2, 16, 6, false, 8},
+                    LayoutCase{"Bgr24Padded", 3, 3, 24, 9, false, 12},
+                    LayoutCase{"Bgr24TopDownWithStride", 5, 4, 24, 16, true, 16},
+                    LayoutCase{"Rgb555TopDownAligned", 2, 5, 16, 4, true, 4},
+                    LayoutCase{"OnePixel", 1, 1, 24, 3, false, 4},
+                    // Larger than the 64 KB the file is written in at a time.
+                    LayoutCase{"Bgr24PaddedOverManyWrites", 333, 300, 24, 999, false, 1000},
+                    LayoutCase{"Rgb555RowsInOneBlockOverManyWrites", 640, 120, 16, 1280, false, 1280},
+                    LayoutCase{"Bgr24TopDownOverManyWrites", 1000, 100, 24, 3001, true, 3000}),
+    [](const testing::TestParamInfo<LayoutCase>& test) { return std::string(test.param.name); });
 
 // What the writer stores, the loader reads back pixel for pixel, at both depths and either row order.
 TEST(BmpWriter, TheLoaderReadsBackEveryPixel) {

@@ -9,9 +9,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imaging/bmp_reader.h"
@@ -343,6 +345,29 @@ TEST(JpegEncoder, LastRowAtTheEndOfAPageIsNotOverread) {
     ASSERT_TRUE(picture.ok) << picture.error;
     EXPECT_PRED3(ColoursNear, picture.At(width - 1, 4), PatternRgb(width - 1, 4), 40)
         << width << "x5, " << bits;
+  }
+}
+
+// A frame encoded for the last time gives back its rows as they are encoded; what was drawn into it
+// is encoded all the same, in either row order, and the picture is the one a kept frame gives.
+TEST(JpegEncoder, AFrameUsedUpEncodesAsAKeptOne) {
+  TempFolder folder;
+  for (bool flipped : {false, true}) {
+    SCOPED_TRACE(flipped ? "top-down" : "bottom-up");
+    BmpFixture fixture = Pattern24(640, 480);
+    fixture.bits = 16;
+    const std::string path = folder.path() + "/frame.bmp";
+    WriteFileBytes(path, MakeBmp(fixture));
+    FrameBitmap frame = LoadFrameBitmap(path.c_str());
+    if (flipped) frame.ReverseRowOrder();
+    for (int32_t y : {0, 1, 200, 478, 479}) std::memset(frame.Row(y), 0xFF, frame.stride());  // white rows
+    const std::string kept = Encode(frame);
+    const std::string used_up_path = folder.path() + "/used-up.jpg";
+    EncodeJpegFile(std::move(frame), used_up_path.c_str());
+    EXPECT_TRUE(ReadFileBytes(used_up_path) == kept);
+    DecodedJpeg picture = DecodeJpeg(kept);
+    ASSERT_TRUE(picture.ok) << picture.error;
+    EXPECT_PRED3(ColoursNear, picture.At(320, 479), 0xFFFFFFu, 8);
   }
 }
 
