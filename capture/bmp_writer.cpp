@@ -32,6 +32,8 @@ class BoundedWrites {
  public:
   static constexpr size_t kBlock = size_t{64} * 1024;
 
+  explicit BoundedWrites(size_t pieces) { pieces_.reserve(pieces); }
+
   void Add(const void* data, size_t size) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     while (size > 0) {
@@ -99,7 +101,8 @@ bool WriteRows(const char* path, int32_t width, int32_t height, uint16_t bits_pe
   // The pixels are written from where they are, without a copy.
   static const uint8_t kPadding[3] = {};
   const size_t padding = padded_row - row_bytes;
-  BoundedWrites writes;
+  // A piece per row and its padding, at most, and one more at each end of a write.
+  BoundedWrites writes(2 + height_rows * (padding > 0 ? 2 : 1) + image_size / BoundedWrites::kBlock * 2);
   writes.Add(headers, kHeadersSize);
   for (size_t file_row = 0; file_row < height_rows; ++file_row) {
     writes.Add(row(file_row), row_bytes);

@@ -27,17 +27,13 @@ struct InkBitmap {
     auto column = static_cast<size_t>(x - left);
     bits[static_cast<size_t>(y - top) * pitch() + column / 8] |= static_cast<uint8_t>(0x80 >> (column % 8));
   }
-  void Clear(int32_t x, int32_t y) {
-    auto column = static_cast<size_t>(x - left);
-    bits[static_cast<size_t>(y - top) * pitch() + column / 8] &=
-        static_cast<uint8_t>(~(0x80u >> (column % 8)));
-  }
   MonoBitmap View() const { return {width, height, pitch(), bits.data()}; }
 };
 
 // The text's ink, and its rim: what the ink covers when drawn at the nine positions around its
 // own, less the ink itself. Drawing the rim and then the ink gives every pixel its final colour at
-// once, the same as nine outline draws with the text on top.
+// once, the same as nine outline draws with the text on top. Both bitmaps share one frame, a pixel
+// wider than the ink on every side.
 struct CaptionBitmaps {
   InkBitmap ink;
   InkBitmap rim;
@@ -47,30 +43,42 @@ CaptionBitmaps GatherInk(const std::vector<InkPixel>& ink) {
   CaptionBitmaps gathered;
   if (ink.empty()) return gathered;
   InkBitmap& text = gathered.ink;
-  int32_t right = INT32_MIN, bottom = INT32_MIN;
-  text.left = text.top = INT32_MAX;
+  int32_t left = INT32_MAX, top = INT32_MAX, right = INT32_MIN, bottom = INT32_MIN;
   for (InkPixel pixel : ink) {
-    text.left = std::min(text.left, pixel.x);
-    text.top = std::min(text.top, pixel.y);
+    left = std::min(left, pixel.x);
+    top = std::min(top, pixel.y);
     right = std::max(right, pixel.x + 1);
     bottom = std::max(bottom, pixel.y + 1);
   }
-  text.width = right - text.left;
-  text.height = bottom - text.top;
-  text.bits.assign(text.pitch() * static_cast<size_t>(text.height), 0);
-  InkBitmap& rim = gathered.rim;
-  rim.left = text.left - 1;
-  rim.top = text.top - 1;
-  rim.width = text.width + 2;
-  rim.height = text.height + 2;
-  rim.bits.assign(rim.pitch() * static_cast<size_t>(rim.height), 0);
-  for (InkPixel pixel : ink) {
-    text.Set(pixel.x, pixel.y);
-    for (int32_t dy = -1; dy <= 1; ++dy) {
-      for (int32_t dx = -1; dx <= 1; ++dx) rim.Set(pixel.x + dx, pixel.y + dy);
-    }
+  text.left = left - 1;
+  text.top = top - 1;
+  text.width = right - left + 2;
+  text.height = bottom - top + 2;
+  const size_t pitch = text.pitch();
+  text.bits.assign(pitch * static_cast<size_t>(text.height), 0);
+  for (InkPixel pixel : ink) text.Set(pixel.x, pixel.y);
+
+  // Row by row, eight pixels a step: each text row spread one pixel left and right (bits run from
+  // the high end of a byte), then three such rows together, less the text.
+  std::vector<uint8_t> spread(text.bits.size());
+  for (size_t at = 0; at < text.bits.size(); ++at) {
+    const size_t column = at % pitch;
+    const uint8_t before = column > 0 ? text.bits[at - 1] : 0;
+    const uint8_t after = column + 1 < pitch ? text.bits[at + 1] : 0;
+    const uint8_t bits = text.bits[at];
+    spread[at] = static_cast<uint8_t>(bits | bits >> 1 | before << 7 | bits << 1 | after >> 7);
   }
-  for (InkPixel pixel : ink) rim.Clear(pixel.x, pixel.y);  // the text is drawn there
+  InkBitmap& rim = gathered.rim;
+  rim.left = text.left;
+  rim.top = text.top;
+  rim.width = text.width;
+  rim.height = text.height;
+  rim.bits.assign(text.bits.size(), 0);
+  for (size_t at = 0; at < rim.bits.size(); ++at) {
+    const uint8_t above = at >= pitch ? spread[at - pitch] : 0;
+    const uint8_t below = at + pitch < spread.size() ? spread[at + pitch] : 0;
+    rim.bits[at] = static_cast<uint8_t>((above | spread[at] | below) & ~text.bits[at]);
+  }
   return gathered;
 }
 
