@@ -88,9 +88,15 @@ ProcessResult RunProgram(const std::string& program, const std::map<std::string,
   PROCESS_INFORMATION process = {};
   std::string command_line = "\"" + program + "\"";
   std::vector<char> environment = EnvironmentBlock(changes);
-  if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                      environment.data(), nullptr, &startup, &process))
-    return result;
+  // Wine now and then refuses a process start while its server is busy with others (seen once in
+  // some thousand starts): a refused start is tried again before it counts.
+  bool created = false;
+  for (int attempt = 0; attempt < 3 && !created; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    created = CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                             environment.data(), nullptr, &startup, &process) != 0;
+  }
+  if (!created) return result;
   result.started = true;
   Handle process_handle(process.hProcess);
   Handle thread_handle(process.hThread);
