@@ -261,8 +261,17 @@ std::string BootId() {
   return id;
 }
 
-MappedView MapFile(int fd, uint64_t offset, size_t size, bool writable, size_t& lead) {
+namespace {
+
+uint64_t PageSize() {
   static const auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  return page;
+}
+
+}  // namespace
+
+MappedView MapFile(int fd, uint64_t offset, size_t size, bool writable, size_t& lead) {
+  const uint64_t page = PageSize();
   const uint64_t start = offset / page * page;
   lead = static_cast<size_t>(offset - start);
   const size_t length = lead + size;
@@ -283,7 +292,7 @@ void UnmapView(const MappedView& view) {
 }
 
 void ForgetPages(void* begin, size_t size) {
-  static const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto page = static_cast<uintptr_t>(PageSize());
   const auto start = reinterpret_cast<uintptr_t>(begin);
   const uintptr_t first = (start + page - 1) / page * page;
   const uintptr_t end = (start + size) / page * page;

@@ -64,5 +64,5 @@ void FrameBitmap::ForgetRowsAbove(int32_t y) {
   if (mapped == nullptr || y <= 0) return;
   const auto rows = static_cast<size_t>(y < height_ ? y : height_);
   const size_t first_stored = order_ == RowOrder::kBottomUp ? static_cast<size_t>(height_) - rows : 0;
-  mapped->Forget(static_cast<size_t>(rows_ - mapped->data()) + first_stored * stride_, rows * stride_);
+  mapped->Forget(first_stored * stride_, rows * stride_);
 }
